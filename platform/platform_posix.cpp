@@ -1,0 +1,194 @@
+// POSIX stand-ins for the Windows services the tool uses. Each does what the tool expects of the
+// Windows service it replaces; the command interpreter lives in interpreter_posix.cpp.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/posix_path.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+// Creates every missing folder of a path, like "mkdir -p". True when the folder exists afterwards.
+bool CreateFolders(const std::string& path) {
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        const std::size_t slash = path.find('/', pos);
+        const std::size_t end = slash == std::string::npos ? path.size() : slash;
+        partial = path.substr(0, end);
+        if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) break;
+        pos = slash + 1;
+    }
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+// Wildcard match with "*" (any run) and "?" (any one character), ASCII letter case ignored.
+bool WildcardMatches(std::u16string_view pattern, std::u16string_view name) {
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t starP = std::u16string_view::npos;
+    std::size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++p, ++n;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
+void HideConsole() {}
+
+bool InitializeFramework() { return true; }
+
+std::u16string CommonAppDataFolder() {
+    const char* configured = std::getenv("ProgramData");
+    std::string folder = (configured != nullptr && *configured != '\0') ? configured : "/var/lib";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (!CreateFolders(folder)) return {};
+    return FromUtf8(folder);
+}
+
+bool PathExists(const std::u16string& path) {
+    struct stat info {};
+    return ::stat(NativePath(path).c_str(), &info) == 0;
+}
+
+void FindMatchingEntries(const std::u16string& pattern,
+                         const std::function<void(const std::u16string& name)>& visit) {
+    const std::size_t cut = pattern.find_last_of(u"\\/");
+    const std::u16string folder = cut == std::u16string::npos ? u"." : pattern.substr(0, cut + 1);
+    const std::u16string wildcard = cut == std::u16string::npos ? pattern : pattern.substr(cut + 1);
+    DIR* dir = ::opendir(NativePath(folder).c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        const std::u16string name = FromUtf8(entry->d_name);
+        if (WildcardMatches(wildcard, name)) visit(name);
+    }
+    ::closedir(dir);
+}
+
+bool RenameNoReplace(const std::u16string& from, const std::u16string& to) {
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without RENAME_NOREPLACE: a hard link fails when the new name exists.
+    if (::link(source.c_str(), target.c_str()) != 0) return false;
+    return ::unlink(source.c_str()) == 0;
+}
+
+bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Another process that holds the file locked makes this open fail, as a file opened without
+    // sharing does on Windows.
+    struct stat info {};
+    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok) {
+        bytes.assign(static_cast<std::size_t>(info.st_size), '\0');
+        std::size_t done = 0;
+        while (ok && done < bytes.size()) {
+            const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        bytes.resize(done);
+    }
+    ::close(fd);
+    return ok;
+}
+
+void SleepMilliseconds(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::FILE* OpenFile(const std::u16string& path, const char* mode) {
+    return std::fopen(NativePath(path).c_str(), mode);
+}
+
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
+    const std::string target = NativePath(path);
+    const std::size_t slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temporary = folder + "." + name + ".lumvar-XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return false;
+
+    bool ok = true;
+    struct stat original {};
+    if (::stat(target.c_str(), &original) == 0) ok = ::fchmod(fd, original.st_mode & 07777) == 0;
+    std::size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            if (wrote == 0) errno = ENOSPC;
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    int savedErrno = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        errno = savedErrno;
+        return false;
+    }
+    // The rename itself reaches the disk with the folder's entry.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+std::u16string SystemErrorText(int errorNumber) {
+    std::u16string text = FromUtf8(std::strerror(errorNumber));
+    const std::size_t cut = text.find_first_of(u"\r\n");
+    if (cut != std::u16string::npos) text.resize(cut);
+    return text;
+}
+
+}  // namespace platform

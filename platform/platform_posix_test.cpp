@@ -1,0 +1,158 @@
+#include <sys/file.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::U16;
+using testing_support::WriteFile;
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old, hadOld_ = true;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (hadOld_) {
+            ::setenv(name_, old_.c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+std::vector<std::u16string> Matches(const std::u16string& pattern) {
+    std::vector<std::u16string> names;
+    platform::FindMatchingEntries(pattern, [&](const std::u16string& name) { names.push_back(name); });
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(PlatformPosix, CommonAppDataFolderComesFromProgramDataAndIsCreated) {
+    TempFolder temp;
+    ScopedEnv env("ProgramData", (temp / "Program Data" / "nested").string() + "//");
+    EXPECT_EQ(platform::CommonAppDataFolder(), U16(temp / "Program Data" / "nested"));
+    EXPECT_TRUE(std::filesystem::is_directory(temp / "Program Data" / "nested"));
+}
+
+TEST(PlatformPosix, CommonAppDataFolderIsEmptyWhenItCannotBeCreated) {
+    TempFolder temp;
+    WriteFile(temp / "file", "x");
+    ScopedEnv env("ProgramData", (temp / "file" / "below").string());
+    EXPECT_EQ(platform::CommonAppDataFolder(), u"");
+}
+
+TEST(PlatformPosix, BackslashesAreSeparatorsAndDoubledOnesAreHarmless) {
+    TempFolder temp;
+    WriteFile(temp / "a" / "b.txt", "x");
+    EXPECT_TRUE(platform::PathExists(U16(temp.path()) + u"\\a\\\\b.txt"));
+    EXPECT_TRUE(platform::PathExists(U16(temp.path()) + u"\\a\\"));
+    EXPECT_FALSE(platform::PathExists(U16(temp.path()) + u"\\a\\c.txt"));
+}
+
+TEST(PlatformPosix, WildcardWalkIgnoresCaseAndListsOnlyTheFolderItself) {
+    TempFolder temp;
+    for (const char* name : {"one.crk", "TWO.CRK", "three.Crk", "four.crkx", "five.crk.bak", "six.txt"}) {
+        WriteFile(temp / "fumi" / name, "x");
+    }
+    WriteFile(temp / "fumi" / "sub" / "deep.crk", "x");
+    std::filesystem::create_directories(temp / "fumi" / "folder.crk");
+    const std::u16string folder = U16(temp / "fumi") + u"\\";
+    EXPECT_EQ(Matches(folder + u"*.crk"),
+              (std::vector<std::u16string>{u"TWO.CRK", u"folder.crk", u"one.crk", u"three.Crk"}));
+    EXPECT_EQ(Matches(folder + u"*.opa"), std::vector<std::u16string>{});
+    EXPECT_EQ(Matches(U16(temp / "missing") + u"\\*.crk"), std::vector<std::u16string>{});
+}
+
+TEST(PlatformPosix, RenameNeverReplacesAnExistingFile) {
+    TempFolder temp;
+    WriteFile(temp / "sett.xml", "new");
+    WriteFile(temp / "settings.xml", "old");
+    EXPECT_FALSE(platform::RenameNoReplace(U16(temp / "sett.xml"), U16(temp / "settings.xml")));
+    EXPECT_EQ(ReadFile(temp / "settings.xml"), "old");
+    std::filesystem::remove(temp / "settings.xml");
+    EXPECT_TRUE(platform::RenameNoReplace(U16(temp.path()) + u"\\\\sett.xml", U16(temp.path()) + u"\\\\settings.xml"));
+    EXPECT_EQ(ReadFile(temp / "settings.xml"), "new");
+    EXPECT_FALSE(std::filesystem::exists(temp / "sett.xml"));
+    EXPECT_FALSE(platform::RenameNoReplace(U16(temp / "sett.xml"), U16(temp / "other.xml")));
+}
+
+TEST(PlatformPosix, ExclusiveReadFailsWhileAnotherProcessHoldsTheFile) {
+    TempFolder temp;
+    WriteFile(temp / "eobd.ini", "[a]\r\nk=v\r\n");
+    std::string bytes;
+    ASSERT_TRUE(platform::ReadFileExclusive(U16(temp / "eobd.ini"), bytes));
+    EXPECT_EQ(bytes, "[a]\r\nk=v\r\n");
+
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open((temp / "eobd.ini").c_str(), O_RDONLY);
+        ::flock(fd, LOCK_EX);
+        (void)!::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char signal = 0;
+    ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+    EXPECT_FALSE(platform::ReadFileExclusive(U16(temp / "eobd.ini"), bytes));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_TRUE(platform::ReadFileExclusive(U16(temp / "eobd.ini"), bytes));
+    EXPECT_FALSE(platform::ReadFileExclusive(U16(temp / "missing.ini"), bytes));
+}
+
+TEST(PlatformPosix, ReplaceFileContentsSwapsTheWholeFileAndKeepsItsMode) {
+    TempFolder temp;
+    WriteFile(temp / "CommonConfig.xml", "old text");
+    ::chmod((temp / "CommonConfig.xml").c_str(), 0640);
+    ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / "CommonConfig.xml"), "new text"));
+    EXPECT_EQ(ReadFile(temp / "CommonConfig.xml"), "new text");
+    struct stat info {};
+    ASSERT_EQ(::stat((temp / "CommonConfig.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 1);
+}
+
+TEST(PlatformPosix, ReplaceFileContentsFailsCleanlyInAMissingFolder) {
+    TempFolder temp;
+    errno = 0;
+    EXPECT_FALSE(platform::ReplaceFileContents(U16(temp / "missing" / "CommonConfig.xml"), "x"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(platform::SystemErrorText(ENOENT), u"No such file or directory");
+}
+
+TEST(PlatformPosix, OpenFileTakesWidePathsWithNonAsciiLetters) {
+    TempFolder temp;
+    std::FILE* file = platform::OpenFile(U16(temp.path()) + u"\\Città.xml", "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("abc", file);
+    std::fclose(file);
+    EXPECT_EQ(ReadFile(temp / "Citt\xC3\xA0.xml"), "abc");
+    EXPECT_EQ(platform::OpenFile(U16(temp / "none" / "x.xml"), "rb"), nullptr);
+}
+
+}  // namespace
