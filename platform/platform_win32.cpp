@@ -1,0 +1,275 @@
+// The Windows services the tool uses. This is the only file of the tool that includes <windows.h>;
+// wchar_t is a UTF-16 code unit here, so text passes between std::u16string and the wide API
+// unit by unit without any conversion of content.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// windows.h first: the shell headers depend on its types.
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+#include <limits>
+#include <string>
+
+#include "platform/platform.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the Windows wide API works in UTF-16 code units");
+
+namespace platform {
+
+namespace {
+
+std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+std::u16string Utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+// The C library's errno value closest to a Windows error code, so that callers can report a failed
+// file operation through SystemErrorText like any other C library failure.
+int ErrnoFromWindowsError(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_NAME:
+        case ERROR_DIRECTORY:
+            return ENOENT;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_CURRENT_DIRECTORY:
+        case ERROR_NETWORK_ACCESS_DENIED:
+            return EACCES;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        default:
+            return EIO;
+    }
+}
+
+void SetErrnoFromLastError() { errno = ErrnoFromWindowsError(::GetLastError()); }
+
+// Writes all bytes to an open file; ReadFile/WriteFile take at most a DWORD per call.
+bool WriteAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return false;
+        if (written == 0) {
+            ::SetLastError(ERROR_HANDLE_DISK_FULL);
+            return false;
+        }
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+// A new, empty file beside the target whose name no other writer uses: the process id and a
+// counter make it unique within the machine, CREATE_NEW guarantees it was not there before.
+HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& temporary) {
+    static std::atomic<unsigned> counter{0};
+    const std::size_t cut = target.find_last_of(L"\\/");
+    const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
+    const std::wstring name = cut == std::wstring::npos ? target : target.substr(cut + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + L"~" + name + L".lumvar-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(counter++) + L".tmp";
+        const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+    }
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+void HideConsole() {
+    const HWND console = ::GetConsoleWindow();
+    if (console != nullptr) ::ShowWindow(console, SW_HIDE);
+}
+
+// The tool has no class library to start. What it needs before a job runs:
+// - no dialog may ever stop an unattended run: a missing disk, a file that cannot be opened or a
+//   crash is reported as an error, never in a message box (the command interpreters the tool
+//   starts inherit this error mode);
+// - its own module handle and command line, the inputs a framework start-up would take, must be
+//   there;
+// - COM must be initialised on the thread that calls ShellExecuteExW, as the shell requires.
+// A failure of any of these makes the tool end with exit code 1 before it looks at its arguments.
+bool InitializeFramework() {
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    if (::GetModuleHandleW(nullptr) == nullptr) return false;
+    const wchar_t* commandLine = ::GetCommandLineW();
+    if (commandLine == nullptr) return false;
+    // The COM library stays initialised until the process ends.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    return SUCCEEDED(com);
+}
+
+std::u16string CommonAppDataFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_COMMON_APPDATA, TRUE)) return {};
+    return Utf16(buffer);
+}
+
+bool PathExists(const std::u16string& path) {
+    return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void FindMatchingEntries(const std::u16string& pattern,
+                         const std::function<void(const std::u16string& name)>& visit) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = ::FindFirstFileW(Wide(pattern).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring_view name(entry.cFileName);
+        if (name == L"." || name == L"..") continue;
+        visit(Utf16(name));
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+}
+
+// The interpreter is named by its full path in the system folder, never found through the search
+// path: an installer often starts the tool from a folder that other users can write to, and a
+// "cmd.exe" planted there would otherwise run with the installer's rights.
+std::u16string CommandInterpreterPath() {
+    const UINT needed = ::GetSystemDirectoryW(nullptr, 0);
+    if (needed == 0) return {};
+    std::wstring folder(needed, L'\0');
+    const UINT length = ::GetSystemDirectoryW(folder.data(), needed);
+    if (length == 0 || length >= needed) return {};
+    folder.resize(length);
+    if (folder.back() != L'\\') folder += L'\\';
+    return Utf16(folder) + u"cmd.exe";
+}
+
+bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exitCode) {
+    const std::u16string interpreter = CommandInterpreterPath();
+    if (interpreter.empty()) return false;
+    const std::wstring file = Wide(interpreter);
+    const std::wstring arguments = Wide(parameters);
+
+    SHELLEXECUTEINFOW launch{};
+    launch.cbSize = sizeof(launch);
+    // A process handle must come back; the call returns only once the launch is complete, and it
+    // never shows an error dialog of its own.
+    launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    launch.hwnd = nullptr;
+    launch.lpVerb = nullptr;
+    launch.lpFile = file.c_str();
+    launch.lpParameters = arguments.c_str();
+    launch.lpDirectory = nullptr;
+    launch.nShow = SW_HIDE;
+    if (!::ShellExecuteExW(&launch) || launch.hProcess == nullptr) return false;
+
+    DWORD code = 0;
+    const bool finished = ::WaitForSingleObject(launch.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                          ::GetExitCodeProcess(launch.hProcess, &code);
+    ::CloseHandle(launch.hProcess);
+    if (!finished) return false;
+    exitCode = code;
+    return true;
+}
+
+bool RenameNoReplace(const std::u16string& from, const std::u16string& to) {
+    return ::MoveFileW(Wide(from).c_str(), Wide(to).c_str()) != 0;
+}
+
+bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
+    const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    bool ok = ::GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+              static_cast<unsigned long long>(size.QuadPart) <= bytes.max_size();
+    if (ok) {
+        bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const DWORD chunk = static_cast<DWORD>(
+                std::min<std::size_t>(bytes.size() - done, std::numeric_limits<DWORD>::max()));
+            DWORD got = 0;
+            if (!::ReadFile(file, bytes.data() + done, chunk, &got, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (got == 0) break;
+            done += got;
+        }
+        bytes.resize(done);
+    }
+    ::CloseHandle(file);
+    return ok;
+}
+
+void SleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+std::FILE* OpenFile(const std::u16string& path, const char* mode) {
+    std::wstring wideMode;
+    for (const char* c = mode; *c != '\0'; ++c) wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    return ::_wfopen(Wide(path).c_str(), wideMode.c_str());
+}
+
+bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
+    const std::wstring target = Wide(path);
+    std::wstring temporary;
+    const HANDLE file = CreateTemporaryBeside(target, temporary);
+    if (file == INVALID_HANDLE_VALUE) {
+        SetErrnoFromLastError();
+        return false;
+    }
+    bool ok = WriteAll(file, bytes) && ::FlushFileBuffers(file);
+    DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    if (!::CloseHandle(file) && ok) {
+        ok = false;
+        error = ::GetLastError();
+    }
+    if (ok && !::MoveFileExW(temporary.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ok = false;
+        error = ::GetLastError();
+    }
+    if (ok) return true;
+    ::DeleteFileW(temporary.c_str());
+    errno = ErrnoFromWindowsError(error);
+    return false;
+}
+
+std::u16string SystemErrorText(int errorNumber) {
+    const wchar_t* message = ::_wcserror(errorNumber);
+    if (message == nullptr) return {};
+    std::u16string text = Utf16(message);
+    const std::size_t cut = text.find_first_of(u"\r\n");
+    if (cut != std::u16string::npos) text.resize(cut);
+    return text;
+}
+
+}  // namespace platform
