@@ -29,9 +29,13 @@ namespace platform {
 
 namespace {
 
-std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
 
-std::u16string Utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+std::u16string Utf16(std::wstring_view text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 // The C library's errno value closest to a Windows error code, so that callers can report a failed
 // file operation through SystemErrorText like any other C library failure.
@@ -71,7 +75,9 @@ int ErrnoFromWindowsError(DWORD error) {
     }
 }
 
-void SetErrnoFromLastError() { errno = ErrnoFromWindowsError(::GetLastError()); }
+void SetErrnoFromLastError() {
+    errno = ErrnoFromWindowsError(::GetLastError());
+}
 
 // Writes all bytes to an open file; ReadFile/WriteFile take at most a DWORD per call.
 bool WriteAll(HANDLE file, std::string_view bytes) {
@@ -79,7 +85,8 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
         const DWORD chunk =
             static_cast<DWORD>(std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
         DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return false;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr))
+            return false;
         if (written == 0) {
             ::SetLastError(ERROR_HANDLE_DISK_FULL);
             return false;
@@ -101,9 +108,11 @@ HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& temporary
                     std::to_wstring(counter++) + L".tmp";
         const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return file;
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
         const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return INVALID_HANDLE_VALUE;
     }
     ::SetLastError(ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
@@ -113,7 +122,8 @@ HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& temporary
 
 void HideConsole() {
     const HWND console = ::GetConsoleWindow();
-    if (console != nullptr) ::ShowWindow(console, SW_HIDE);
+    if (console != nullptr)
+        ::ShowWindow(console, SW_HIDE);
 }
 
 // The tool has no class library to start. What it needs before a job runs:
@@ -126,9 +136,11 @@ void HideConsole() {
 // A failure of any of these makes the tool end with exit code 1 before it looks at its arguments.
 bool InitializeFramework() {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    if (::GetModuleHandleW(nullptr) == nullptr) return false;
+    if (::GetModuleHandleW(nullptr) == nullptr)
+        return false;
     const wchar_t* commandLine = ::GetCommandLineW();
-    if (commandLine == nullptr) return false;
+    if (commandLine == nullptr)
+        return false;
     // The COM library stays initialised until the process ends.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     return SUCCEEDED(com);
@@ -136,7 +148,8 @@ bool InitializeFramework() {
 
 std::u16string CommonAppDataFolder() {
     wchar_t buffer[MAX_PATH] = {};
-    if (!::SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_COMMON_APPDATA, TRUE)) return {};
+    if (!::SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_COMMON_APPDATA, TRUE))
+        return {};
     return Utf16(buffer);
 }
 
@@ -148,10 +161,12 @@ void FindMatchingEntries(const std::u16string& pattern,
                          const std::function<void(const std::u16string& name)>& visit) {
     WIN32_FIND_DATAW entry{};
     const HANDLE search = ::FindFirstFileW(Wide(pattern).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
+    if (search == INVALID_HANDLE_VALUE)
+        return;
     do {
         const std::wstring_view name(entry.cFileName);
-        if (name == L"." || name == L"..") continue;
+        if (name == L"." || name == L"..")
+            continue;
         visit(Utf16(name));
     } while (::FindNextFileW(search, &entry));
     ::FindClose(search);
@@ -162,18 +177,22 @@ void FindMatchingEntries(const std::u16string& pattern,
 // "cmd.exe" planted there would otherwise run with the installer's rights.
 std::u16string CommandInterpreterPath() {
     const UINT needed = ::GetSystemDirectoryW(nullptr, 0);
-    if (needed == 0) return {};
+    if (needed == 0)
+        return {};
     std::wstring folder(needed, L'\0');
     const UINT length = ::GetSystemDirectoryW(folder.data(), needed);
-    if (length == 0 || length >= needed) return {};
+    if (length == 0 || length >= needed)
+        return {};
     folder.resize(length);
-    if (folder.back() != L'\\') folder += L'\\';
+    if (folder.back() != L'\\')
+        folder += L'\\';
     return Utf16(folder) + u"cmd.exe";
 }
 
 bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exitCode) {
     const std::u16string interpreter = CommandInterpreterPath();
-    if (interpreter.empty()) return false;
+    if (interpreter.empty())
+        return false;
     const std::wstring file = Wide(interpreter);
     const std::wstring arguments = Wide(parameters);
 
@@ -188,13 +207,15 @@ bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exit
     launch.lpParameters = arguments.c_str();
     launch.lpDirectory = nullptr;
     launch.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&launch) || launch.hProcess == nullptr) return false;
+    if (!::ShellExecuteExW(&launch) || launch.hProcess == nullptr)
+        return false;
 
     DWORD code = 0;
     const bool finished = ::WaitForSingleObject(launch.hProcess, INFINITE) == WAIT_OBJECT_0 &&
                           ::GetExitCodeProcess(launch.hProcess, &code);
     ::CloseHandle(launch.hProcess);
-    if (!finished) return false;
+    if (!finished)
+        return false;
     exitCode = code;
     return true;
 }
@@ -206,7 +227,8 @@ bool RenameNoReplace(const std::u16string& from, const std::u16string& to) {
 bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
     const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
     LARGE_INTEGER size{};
     bool ok = ::GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
               static_cast<unsigned long long>(size.QuadPart) <= bytes.max_size();
@@ -221,7 +243,8 @@ bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
                 ok = false;
                 break;
             }
-            if (got == 0) break;
+            if (got == 0)
+                break;
             done += got;
         }
         bytes.resize(done);
@@ -230,11 +253,14 @@ bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
     return ok;
 }
 
-void SleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
+void SleepMilliseconds(unsigned milliseconds) {
+    ::Sleep(milliseconds);
+}
 
 std::FILE* OpenFile(const std::u16string& path, const char* mode) {
     std::wstring wideMode;
-    for (const char* c = mode; *c != '\0'; ++c) wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    for (const char* c = mode; *c != '\0'; ++c)
+        wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     return ::_wfopen(Wide(path).c_str(), wideMode.c_str());
 }
 
@@ -257,7 +283,8 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
         ok = false;
         error = ::GetLastError();
     }
-    if (ok) return true;
+    if (ok)
+        return true;
     ::DeleteFileW(temporary.c_str());
     errno = ErrnoFromWindowsError(error);
     return false;
@@ -265,10 +292,12 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
 
 std::u16string SystemErrorText(int errorNumber) {
     const wchar_t* message = ::_wcserror(errorNumber);
-    if (message == nullptr) return {};
+    if (message == nullptr)
+        return {};
     std::u16string text = Utf16(message);
     const std::size_t cut = text.find_first_of(u"\r\n");
-    if (cut != std::u16string::npos) text.resize(cut);
+    if (cut != std::u16string::npos)
+        text.resize(cut);
     return text;
 }
 
