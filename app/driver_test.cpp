@@ -1,0 +1,276 @@
+#include "app/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "jobs/recording_launcher.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using testing_support::RecordingLauncher;
+using testing_support::ScopedEnv;
+using testing_support::TempFolder;
+using testing_support::U16;
+using testing_support::WriteFile;
+
+// Start-up services that record what start-up did.
+std::vector<std::string> startupCalls;
+void RecordHide() {
+    startupCalls.push_back("hide");
+}
+bool RecordInitOk() {
+    startupCalls.push_back("init");
+    return true;
+}
+bool RecordInitFails() {
+    startupCalls.push_back("init");
+    return false;
+}
+constexpr StartupServices kStartupOk{RecordHide, RecordInitOk};
+constexpr StartupServices kStartupFails{RecordHide, RecordInitFails};
+
+class DriverTest : public testing::Test {
+protected:
+    DriverTest()
+        : programData_("ProgramData", (temp / "ProgramData").string()), common(U16(temp / "ProgramData")) {
+        startupCalls.clear();
+    }
+
+    ExitCode Run(std::vector<std::u16string> arguments) {
+        arguments.insert(arguments.begin(), u"C:\\Programmi\\Lumvar\\lumvar.exe");
+        return RunLumvar(arguments, kStartupOk);
+    }
+
+    void Write(const std::string& relative) { WriteFile(temp / relative, "x"); }
+    std::u16string Path(const std::string& relative) const { return U16(temp / relative); }
+
+    // An installation with every source of a backup, one matching file per pattern.
+    void InstallSuite() {
+        for (const char* file : {"suite/Common/CommonConfig.xml", "modules/fumi/a.crk", "modules/fumi/b.opa",
+                                 "modules/eobd/eobd.ini", "modules/gas/c.xml", "modules/gas/d.gas",
+                                 "modules/oscillo/oscillo.ini", "modules/Utility/Dorvel.ini",
+                                 "modules/wizard/ConfigurationWizard.xml", "data/kormo/k.dat"}) {
+            Write(file);
+        }
+    }
+
+    // Every item a restore copies back.
+    void SaveBackup() {
+        for (const char* item :
+             {"diesel/a.crk", "eobd.ini", "gas/c.xml", "oscillo.ini", "ConfigurationWizard.xml",
+              "Data/kormo/k.dat", "Data/kormo/Exchange - In/i.xml", "Data/kormo/Exchange - Out/o.xml",
+              "Data/clientmanager/c.xml", "Data/diesel/b.opa", "Data/gas/d.gas", "Data/oscillo/o.osc"}) {
+            Write(std::string("ProgramData/Lumvar/") + item);
+        }
+    }
+
+    TempFolder temp;
+    ScopedEnv programData_;
+    RecordingLauncher launcher;
+    const std::u16string common;
+};
+
+struct ArgumentCase {
+    std::vector<std::u16string> arguments;  // after the program path
+    ExitCode expected;
+};
+
+TEST_F(DriverTest, MalformedCommandLinesGetTheirCodeAndStartNothing) {
+    const ArgumentCase cases[] = {
+        {{}, ExitCode::BadArgumentCount},
+        {{u"/backup"}, ExitCode::BadArgumentCount},
+        {{u"/backup", u"a", u"b"}, ExitCode::BadArgumentCount},
+        {{u"/backup", u"a", u"b", u"c", u"d"}, ExitCode::BadArgumentCount},
+        {{u"/restore", u"a", u"b"}, ExitCode::BadArgumentCount},
+        {{u"/restore", u"a", u"b", u"c", u"/common", u"e"}, ExitCode::BadArgumentCount},
+        {{u"/cdnero"}, ExitCode::BadArgumentCount},
+        {{u"/cdnero", u"a"}, ExitCode::BadArgumentCount},
+        {{u"/cdnero", u"a", u"b", u"c"}, ExitCode::BadArgumentCount},
+        {{u"/BACKUP", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
+        {{u"/Backup", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
+        {{u"backup", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
+        {{u"/Restore", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
+        {{u"/CDNERO", u"a", u"b"}, ExitCode::UnknownVerb},
+        {{u"/backup ", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
+        {{u"", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
+        {{u"/copy"}, ExitCode::UnknownVerb},
+    };
+    SaveBackup();
+    InstallSuite();
+    for (const ArgumentCase& c : cases) {
+        EXPECT_EQ(Run(c.arguments), c.expected) << c.arguments.size() << " arguments";
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(DriverTest, StartUpHidesTheConsoleThenInitialises) {
+    EXPECT_EQ(Run({u"/nothing"}), ExitCode::UnknownVerb);
+    EXPECT_EQ(startupCalls, (std::vector<std::string>{"hide", "init"}));
+}
+
+TEST_F(DriverTest, AFailedInitialisationEndsWithOneBeforeAnyArgumentIsRead) {
+    InstallSuite();
+    const std::vector<std::vector<std::u16string>> commandLines = {
+        {u"lumvar"},
+        {u"lumvar", u"/copy"},
+        {u"lumvar", u"/backup", Path("suite"), Path("modules"), Path("data")},
+    };
+    for (const auto& arguments : commandLines) {
+        EXPECT_EQ(RunLumvar(arguments, kStartupFails), ExitCode::FrameworkFailed);
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(DriverTest, ExitCodesHaveTheirFixedValues) {
+    EXPECT_EQ(static_cast<int>(ExitCode::Success), 0);
+    EXPECT_EQ(static_cast<int>(ExitCode::FrameworkFailed), 1);
+    EXPECT_EQ(static_cast<int>(ExitCode::BadArgumentCount), 2);
+    EXPECT_EQ(static_cast<int>(ExitCode::UnknownVerb), 3);
+    EXPECT_EQ(static_cast<int>(ExitCode::BackupFailed), 4);
+    EXPECT_EQ(static_cast<int>(ExitCode::RestoreFailed), 5);
+    EXPECT_EQ(static_cast<int>(ExitCode::AddinFailed), 6);
+}
+
+// The eight steps of a backup in their order, built from the three folder arguments.
+std::vector<std::u16string> BackupCommands(const std::u16string& suite, const std::u16string& modules,
+                                           const std::u16string& data, const std::u16string& common) {
+    const auto copy = [&](const std::u16string& source, const char16_t* tail) {
+        return u"/c XCOPY \"" + source + u"\" \"" + common + tail;
+    };
+    return {
+        copy(suite + u"\\Common\\CommonConfig.xml", u"\\Lumvar\\\" /i /v /y"),
+        copy(modules + u"\\fumi\\a.crk", u"\\Lumvar\\diesel\\\" /i /v /y"),
+        copy(modules + u"\\fumi\\b.opa", u"\\Lumvar\\Data\\diesel\\\" /i /v /y"),
+        copy(modules + u"\\eobd\\eobd.ini", u"\\Lumvar\\\" /i /v /y"),
+        copy(modules + u"\\gas\\c.xml", u"\\Lumvar\\gas\\\" /i /v /y"),
+        copy(modules + u"\\gas\\d.gas", u"\\Lumvar\\Data\\gas\\\" /i /v /y"),
+        copy(modules + u"\\oscillo\\oscillo.ini", u"\\Lumvar\\\" /i /v /y"),
+        copy(modules + u"\\Utility\\Dorvel.ini", u"\\Lumvar\\\" /i /v /y"),
+        copy(modules + u"\\wizard\\ConfigurationWizard.xml", u"\\Lumvar\\\" /i /v /y"),
+        copy(data, u"\\Lumvar\\Data\\\" /e /i /v /y"),
+    };
+}
+
+TEST_F(DriverTest, BackupRunsEveryStepInOrderWithPathsJoinedFromTheArguments) {
+    InstallSuite();
+    EXPECT_EQ(Run({u"/backup", Path("suite"), Path("modules"), Path("data")}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, BackupCommands(Path("suite"), Path("modules"), Path("data"), common));
+}
+
+TEST_F(DriverTest, BackupKeepsATrailingSeparatorOfAnArgument) {
+    InstallSuite();
+    EXPECT_EQ(Run({u"/backup", Path("suite") + u"\\", Path("modules") + u"\\", Path("data") + u"\\"}),
+              ExitCode::Success);
+    EXPECT_EQ(launcher.commands,
+              BackupCommands(Path("suite") + u"\\", Path("modules") + u"\\", Path("data") + u"\\", common));
+    EXPECT_NE(launcher.commands[0].find(u"suite\\\\Common\\CommonConfig.xml"), std::u16string::npos);
+}
+
+TEST_F(DriverTest, ABackupWithNothingInstalledSucceedsWithoutCopying) {
+    EXPECT_EQ(Run({u"/backup", Path("suite"), Path("modules"), Path("data")}), ExitCode::Success);
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(DriverTest, AFailedBackupCopyGivesFourAndTheLaterStepsStillRun) {
+    InstallSuite();
+    launcher.exitCodeFor = [](const std::u16string& parameters) {
+        return parameters.find(u"CommonConfig.xml") != std::u16string::npos ? 4u : 0u;
+    };
+    EXPECT_EQ(Run({u"/backup", Path("suite"), Path("modules"), Path("data")}), ExitCode::BackupFailed);
+    EXPECT_EQ(launcher.commands, BackupCommands(Path("suite"), Path("modules"), Path("data"), common));
+}
+
+TEST_F(DriverTest, OnlyTheDataCopyFailingGivesFour) {
+    InstallSuite();
+    launcher.exitCodeFor = [](const std::u16string& parameters) {
+        return parameters.find(u"/e /i /v /y") != std::u16string::npos ? 5u : 0u;
+    };
+    EXPECT_EQ(Run({u"/backup", Path("suite"), Path("modules"), Path("data")}), ExitCode::BackupFailed);
+    EXPECT_EQ(launcher.commands.size(), 10u);
+}
+
+// The twelve copy-backs of a restore in their order, built from the configuration and data folders.
+std::vector<std::u16string> RestoreCommands(const std::u16string& config, const std::u16string& data,
+                                            const std::u16string& common) {
+    const auto copy = [&](const char16_t* item, const std::u16string& destination, const char16_t* tail) {
+        return u"/c XCOPY \"" + common + item + u"\" \"" + destination + tail;
+    };
+    const char16_t* flat = u"\" /i /v /y";
+    const char16_t* tree = u"\" /e /i /v /y";
+    return {
+        copy(u"\\Lumvar\\diesel", config + u"\\diesel\\", flat),
+        copy(u"\\Lumvar\\eobd.ini", config + u"\\eobd\\", flat),
+        copy(u"\\Lumvar\\Data\\kormo\\Exchange - In", data + u"\\kormo\\In\\", tree),
+        copy(u"\\Lumvar\\Data\\kormo\\Exchange - Out", data + u"\\kormo\\Out\\", tree),
+        copy(u"\\Lumvar\\gas", config + u"\\gas\\", flat),
+        copy(u"\\Lumvar\\oscillo.ini", config + u"\\", flat),
+        copy(u"\\Lumvar\\ConfigurationWizard.xml", config + u"\\", flat),
+        copy(u"\\Lumvar\\Data\\kormo", data + u"\\kormo\\rec\\", flat),
+        copy(u"\\Lumvar\\Data\\clientmanager", data + u"\\clientmanager\\", tree),
+        copy(u"\\Lumvar\\Data\\diesel", data + u"\\diesel\\", tree),
+        copy(u"\\Lumvar\\Data\\gas", data + u"\\gas\\", tree),
+        copy(u"\\Lumvar\\Data\\oscillo", data + u"\\oscillo\\", tree),
+    };
+}
+
+TEST_F(DriverTest, RestoreRunsTheTwelveCopyBacksInOrder) {
+    SaveBackup();
+    const std::u16string config = u"C:\\Programmi\\Suite Officina\\Config";
+    const std::u16string data = u"D:\\Dati Officina";
+    EXPECT_EQ(Run({u"/restore", config, data, u"C:\\Comune"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(config, data, common));
+}
+
+TEST_F(DriverTest, RestoreWithAFifthWordRunsTheSameCopyBacks) {
+    SaveBackup();
+    const std::u16string config = u"C:\\Suite\\Config";
+    const std::u16string data = u"D:\\Dati";
+    for (const char16_t* fifth : {u"/common", u"/COMMON", u"common", u"/common "}) {
+        launcher.commands.clear();
+        EXPECT_EQ(Run({u"/restore", config, data, u"C:\\Comune", fifth}), ExitCode::Success);
+        EXPECT_EQ(launcher.commands, RestoreCommands(config, data, common));
+    }
+}
+
+TEST_F(DriverTest, RestoreKeepsATrailingSeparatorOfAnArgument) {
+    SaveBackup();
+    EXPECT_EQ(Run({u"/restore", u"C:\\Suite\\", u"D:\\Dati\\", u"C:\\Comune\\"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(u"C:\\Suite\\", u"D:\\Dati\\", common));
+    EXPECT_EQ(launcher.commands[5],
+              u"/c XCOPY \"" + common + u"\\Lumvar\\oscillo.ini\" \"C:\\Suite\\\\\" /i /v /y");
+}
+
+TEST_F(DriverTest, AFailedCopyBackGivesFiveAndTheLaterStepsStillRun) {
+    SaveBackup();
+    launcher.exitCodeFor = [](const std::u16string& parameters) {
+        return parameters.find(u"Exchange - In") != std::u16string::npos ? 4u : 0u;
+    };
+    EXPECT_EQ(Run({u"/restore", u"C:\\Suite", u"D:\\Dati", u"C:\\Comune"}), ExitCode::RestoreFailed);
+    EXPECT_EQ(launcher.commands, RestoreCommands(u"C:\\Suite", u"D:\\Dati", common));
+}
+
+TEST_F(DriverTest, CdNeroCopiesTheAddinThenRenames) {
+    Write("Nero/neroaddin/sett.xml");
+    EXPECT_EQ(Run({u"/cdnero", u"C:\\Suite Officina", Path("Nero")}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands,
+              std::vector<std::u16string>{u"/c XCOPY \"C:\\Suite Officina\\bancadati\\addin\" \"" +
+                                          Path("Nero") + u"\\neroaddin\\\" /e /i /v /y"});
+    EXPECT_TRUE(std::filesystem::exists(temp / "Nero" / "neroaddin" / "settings.xml"));
+}
+
+TEST_F(DriverTest, CdNeroRenamesEvenWhenTheCopyFailsAndGivesSix) {
+    Write("Nero/neroaddin/sett.xml");
+    launcher.exitCodeFor = [](const std::u16string&) { return 4u; };
+    EXPECT_EQ(Run({u"/cdnero", u"C:\\Suite", Path("Nero")}), ExitCode::AddinFailed);
+    EXPECT_TRUE(std::filesystem::exists(temp / "Nero" / "neroaddin" / "settings.xml"));
+}
+
+TEST_F(DriverTest, CdNeroWithoutSettGivesSix) {
+    EXPECT_EQ(Run({u"/cdnero", u"C:\\Suite", Path("Nero")}), ExitCode::AddinFailed);
+    EXPECT_EQ(launcher.commands.size(), 1u);
+}
+
+}  // namespace

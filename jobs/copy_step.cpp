@@ -1,0 +1,143 @@
+#include "jobs/copy_step.h"
+
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The launcher that starts the platform's command interpreter.
+class PlatformCommandLauncher : public CommandLauncher {
+public:
+    bool Run(const std::u16string& parameters, std::uint32_t& exitCode) override {
+        return platform::RunCommandInterpreter(parameters, exitCode);
+    }
+};
+
+PlatformCommandLauncher platformLauncher;
+CommandLauncher* activeLauncher = &platformLauncher;
+
+// The common application-data folder is read into a buffer of 260 wide characters, terminator
+// included; a copy-back source path is bounded by the same buffer.
+constexpr std::size_t kPathBufferLength = 260;
+constexpr std::size_t kLongestPath = kPathBufferLength - 1;
+
+// The common application-data folder as a copy may use it; empty when it cannot be determined or
+// does not fit its buffer.
+std::u16string CommonFolder() {
+    std::u16string folder = platform::CommonAppDataFolder();
+    if (folder.size() > kLongestPath)
+        return {};
+    return folder;
+}
+
+// A double quote would end the quoted path early, "%" makes the interpreter expand variables, and a
+// line break ends the command: a path holding any of them cannot be passed safely.
+bool IsSafeInCommand(std::u16string_view path) {
+    return path.find_first_of(u"\"%\r\n") == std::u16string_view::npos;
+}
+
+std::u16string_view BackupTargetTail(BackupTarget target) {
+    switch (target) {
+        case BackupTarget::TargetRoot:
+            return u"\\Lumvar\\\" /i /v /y";
+        case BackupTarget::TargetData:
+            return u"\\Lumvar\\Data\\\" /e /i /v /y";
+        case BackupTarget::TargetDiesel:
+            return u"\\Lumvar\\diesel\\\" /i /v /y";
+        case BackupTarget::TargetDataDiesel:
+            return u"\\Lumvar\\Data\\diesel\\\" /i /v /y";
+        case BackupTarget::TargetGas:
+            return u"\\Lumvar\\gas\\\" /i /v /y";
+        case BackupTarget::TargetDataGas:
+            return u"\\Lumvar\\Data\\gas\\\" /i /v /y";
+    }
+    return {};
+}
+
+std::u16string_view CopyKindPrefix(CopyKind kind) {
+    switch (kind) {
+        case CopyKind::SettingsFlat:
+            return u"\\Lumvar\\";
+        case CopyKind::DataFlat:
+        case CopyKind::DataTree:
+            return u"\\Lumvar\\Data\\";
+    }
+    return {};
+}
+
+std::u16string_view CopyKindTail(CopyKind kind) {
+    switch (kind) {
+        case CopyKind::SettingsFlat:
+        case CopyKind::DataFlat:
+            return u"\" /i /v /y";
+        case CopyKind::DataTree:
+            return u"\" /e /i /v /y";
+    }
+    return {};
+}
+
+// "/c XCOPY \"" + source + "\" \"" + destination + tail, the tail closing the destination's quote.
+std::u16string XcopyParameters(std::u16string_view source, std::u16string_view destination,
+                               std::u16string_view tail) {
+    std::u16string parameters = u"/c XCOPY \"";
+    parameters.append(source);
+    parameters.append(u"\" \"");
+    parameters.append(destination);
+    parameters.append(tail);
+    return parameters;
+}
+
+bool RunCopy(const std::u16string& parameters) {
+    return RunHiddenCommand(parameters) == 0;
+}
+
+}  // namespace
+
+ScopedCommandLauncher::ScopedCommandLauncher(CommandLauncher& launcher) : previous_(activeLauncher) {
+    activeLauncher = &launcher;
+}
+
+ScopedCommandLauncher::~ScopedCommandLauncher() {
+    activeLauncher = previous_;
+}
+
+std::uint32_t RunHiddenCommand(const std::u16string& parameters) {
+    std::uint32_t exitCode = 0;
+    if (!activeLauncher->Run(parameters, exitCode))
+        return kInterpreterNotStarted;
+    return exitCode;
+}
+
+bool CopyToBackup(const std::u16string& source, BackupTarget target) {
+    if (!platform::PathExists(source))
+        return true;
+    const std::u16string commonFolder = CommonFolder();
+    if (commonFolder.empty())
+        return false;
+    if (!IsSafeInCommand(source) || !IsSafeInCommand(commonFolder))
+        return false;
+    return RunCopy(XcopyParameters(source, commonFolder, BackupTargetTail(target)));
+}
+
+bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16string& destination) {
+    std::u16string source = CommonFolder();
+    if (source.empty())
+        return false;
+    source.append(CopyKindPrefix(kind));
+    source.append(itemName);
+    // A longer path does not fit the buffer; cutting it short would copy some other item.
+    if (source.size() > kLongestPath)
+        return false;
+    if (!platform::PathExists(source))
+        return true;
+    if (!IsSafeInCommand(source) || !IsSafeInCommand(destination))
+        return false;
+    return RunCopy(XcopyParameters(source, destination, CopyKindTail(kind)));
+}
+
+bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& targetFolder) {
+    if (!IsSafeInCommand(sourceFolder) || !IsSafeInCommand(targetFolder))
+        return false;
+    return RunCopy(XcopyParameters(sourceFolder, targetFolder, u"\" /e /i /v /y"));
+}

@@ -1,0 +1,74 @@
+// The copy step: every copy the tool makes is one hidden run of the command interpreter with an
+// "XCOPY" parameter string, waited for until it ends and judged by its exit code (0 is success).
+// Three forms exist: into the backup folder, from the backup folder back into an installation, and
+// the add-in tree copy of CCDNero.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Destination subfolders of the backup folder. The values are fixed: 0 to 5.
+enum class BackupTarget : int {
+    TargetRoot = 0,
+    TargetData = 1,
+    TargetDiesel = 2,
+    TargetDataDiesel = 3,
+    TargetGas = 4,
+    TargetDataGas = 5,
+};
+
+// How a saved item comes back: from the backup folder itself, or from its Data subfolder with or
+// without the subfolders of the item.
+enum class CopyKind {
+    SettingsFlat,
+    DataFlat,
+    DataTree,
+};
+
+// Starts the command interpreter. The platform's launcher is used unless a test has put another in
+// its place (ScopedCommandLauncher).
+class CommandLauncher {
+public:
+    virtual ~CommandLauncher() = default;
+
+    // Runs the interpreter hidden with the parameter string and waits for it without a time limit.
+    // False when it could not be started or waited for; exitCode is then left as it was.
+    virtual bool Run(const std::u16string& parameters, std::uint32_t& exitCode) = 0;
+};
+
+// Puts a launcher in place of the current one for its own lifetime (tests record the parameter
+// strings this way instead of starting anything).
+class ScopedCommandLauncher {
+public:
+    explicit ScopedCommandLauncher(CommandLauncher& launcher);
+    ~ScopedCommandLauncher();
+    ScopedCommandLauncher(const ScopedCommandLauncher&) = delete;
+    ScopedCommandLauncher& operator=(const ScopedCommandLauncher&) = delete;
+
+private:
+    CommandLauncher* previous_;
+};
+
+// The exit code RunHiddenCommand reports when the interpreter could not be started: a launch that
+// never happened must not pass for a copy that succeeded.
+inline constexpr std::uint32_t kInterpreterNotStarted = 0xFFFFFFFFu;
+
+// Runs the command interpreter hidden with the parameter string, waits for it and returns its exit
+// code; kInterpreterNotStarted when it could not be run.
+std::uint32_t RunHiddenCommand(const std::u16string& parameters);
+
+// Backup form: copies one file or folder of the installed suite into the backup folder's subfolder
+// for target. A source that does not exist is skipped and counts as success. Fails without running
+// anything when the common application-data folder is unknown or a path would break the command.
+bool CopyToBackup(const std::u16string& source, BackupTarget target);
+
+// Copy-back form: copies the saved item (a name inside the backup folder, or inside its Data
+// subfolder for the two data kinds) into destination, a folder path ending in a backslash. A saved
+// item that does not exist is skipped and counts as success. Fails without running anything when
+// the common application-data folder is unknown, the source path exceeds 259 characters, or a path
+// would break the command.
+bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16string& destination);
+
+// Add-in form: copies the whole tree of sourceFolder into targetFolder, without any existence test.
+// Fails without running anything when a path would break the command.
+bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& targetFolder);

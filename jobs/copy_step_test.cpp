@@ -1,0 +1,208 @@
+#include "jobs/copy_step.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "jobs/recording_launcher.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using testing_support::RecordingLauncher;
+using testing_support::ScopedEnv;
+using testing_support::TempFolder;
+using testing_support::U16;
+using testing_support::WriteFile;
+
+// A common application-data folder with a blank in its name, a launcher that records, and a suite
+// file to copy.
+class CopyStepTest : public testing::Test {
+protected:
+    CopyStepTest()
+        : programData_("ProgramData", (temp / "Program Data").string()),
+          common(U16(temp / "Program Data")),
+          source(U16(temp / "Suite Officina" / "Common" / "CommonConfig.xml")) {
+        WriteFile(temp / "Suite Officina" / "Common" / "CommonConfig.xml", "<config/>");
+    }
+
+    // Makes a saved item exist in the backup folder (relative path with "/" separators).
+    void Save(const std::string& relative) {
+        WriteFile(temp / "Program Data" / "Lumvar" / relative, "saved");
+    }
+
+    TempFolder temp;
+    ScopedEnv programData_;
+    RecordingLauncher launcher;
+    const std::u16string common;
+    const std::u16string source;
+};
+
+struct BackupFormCase {
+    BackupTarget target;
+    const char16_t* destinationAndTail;
+};
+
+TEST_F(CopyStepTest, BackupFormBuildsTheParameterStringOfEachTarget) {
+    const BackupFormCase cases[] = {
+        {BackupTarget::TargetRoot, u"\\Lumvar\\\" /i /v /y"},
+        {BackupTarget::TargetData, u"\\Lumvar\\Data\\\" /e /i /v /y"},
+        {BackupTarget::TargetDiesel, u"\\Lumvar\\diesel\\\" /i /v /y"},
+        {BackupTarget::TargetDataDiesel, u"\\Lumvar\\Data\\diesel\\\" /i /v /y"},
+        {BackupTarget::TargetGas, u"\\Lumvar\\gas\\\" /i /v /y"},
+        {BackupTarget::TargetDataGas, u"\\Lumvar\\Data\\gas\\\" /i /v /y"},
+    };
+    for (const BackupFormCase& c : cases) {
+        launcher.commands.clear();
+        EXPECT_TRUE(CopyToBackup(source, c.target));
+        const std::vector<std::u16string> expected{u"/c XCOPY \"" + source + u"\" \"" + common +
+                                                   c.destinationAndTail};
+        EXPECT_EQ(launcher.commands, expected) << static_cast<int>(c.target);
+    }
+}
+
+TEST_F(CopyStepTest, TargetValuesAreFixed) {
+    EXPECT_EQ(static_cast<int>(BackupTarget::TargetRoot), 0);
+    EXPECT_EQ(static_cast<int>(BackupTarget::TargetData), 1);
+    EXPECT_EQ(static_cast<int>(BackupTarget::TargetDiesel), 2);
+    EXPECT_EQ(static_cast<int>(BackupTarget::TargetDataDiesel), 3);
+    EXPECT_EQ(static_cast<int>(BackupTarget::TargetGas), 4);
+    EXPECT_EQ(static_cast<int>(BackupTarget::TargetDataGas), 5);
+}
+
+TEST_F(CopyStepTest, BackupFormSkipsAMissingSourceAsSuccess) {
+    EXPECT_TRUE(CopyToBackup(U16(temp / "Suite Officina" / "eobd" / "eobd.ini"), BackupTarget::TargetRoot));
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(CopyStepTest, AnyNonzeroExitCodeFailsTheStep) {
+    Save("eobd.ini");
+    for (const std::uint32_t code : {1u, 4u, 5u, 0x80000000u}) {
+        launcher.exitCodeFor = [code](const std::u16string&) { return code; };
+        EXPECT_FALSE(CopyToBackup(source, BackupTarget::TargetRoot)) << code;
+        EXPECT_FALSE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, u"C:\\Suite\\eobd\\")) << code;
+        EXPECT_FALSE(CopyAddinTree(u"C:\\Suite\\bancadati\\addin", u"C:\\Nero\\neroaddin\\")) << code;
+    }
+}
+
+TEST_F(CopyStepTest, AnInterpreterThatCannotStartFailsEveryForm) {
+    Save("eobd.ini");
+    launcher.starts = false;
+    EXPECT_NE(RunHiddenCommand(u"/c XCOPY \"a\" \"b\\\" /i /v /y"), 0u);
+    EXPECT_FALSE(CopyToBackup(source, BackupTarget::TargetRoot));
+    EXPECT_FALSE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, u"C:\\Suite\\eobd\\"));
+    EXPECT_FALSE(CopyAddinTree(u"C:\\Suite\\bancadati\\addin", u"C:\\Nero\\neroaddin\\"));
+    EXPECT_EQ(launcher.commands.size(), 4u);
+}
+
+TEST_F(CopyStepTest, RunHiddenCommandPassesTheStringAndReturnsTheExitCode) {
+    launcher.exitCodeFor = [](const std::u16string&) { return 4u; };
+    EXPECT_EQ(RunHiddenCommand(u"/c XCOPY \"x y\" \"z\\\" /i /v /y"), 4u);
+    EXPECT_EQ(launcher.commands, std::vector<std::u16string>{u"/c XCOPY \"x y\" \"z\\\" /i /v /y"});
+}
+
+TEST_F(CopyStepTest, UnknownCommonFolderFailsWithoutRunningAnything) {
+    Save("eobd.ini");
+    WriteFile(temp / "a file", "x");
+    ScopedEnv unusable("ProgramData", (temp / "a file" / "below").string());
+    EXPECT_FALSE(CopyToBackup(source, BackupTarget::TargetRoot));
+    EXPECT_FALSE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, u"C:\\Suite\\eobd\\"));
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+struct CopyBackCase {
+    const char* saved;  // what exists below the backup folder
+    const char16_t* item;
+    CopyKind kind;
+    const char16_t* sourceAfterCommon;
+    const char16_t* tail;
+};
+
+TEST_F(CopyStepTest, CopyBackFormBuildsTheParameterStringOfEachKind) {
+    const CopyBackCase cases[] = {
+        {"eobd.ini", u"eobd.ini", CopyKind::SettingsFlat, u"\\Lumvar\\eobd.ini", u"\" /i /v /y"},
+        {"diesel/a.crk", u"diesel", CopyKind::SettingsFlat, u"\\Lumvar\\diesel", u"\" /i /v /y"},
+        {"Data/kormo/a.dat", u"kormo", CopyKind::DataFlat, u"\\Lumvar\\Data\\kormo", u"\" /i /v /y"},
+        {"Data/kormo/Exchange - In/a.xml", u"kormo\\Exchange - In", CopyKind::DataTree,
+         u"\\Lumvar\\Data\\kormo\\Exchange - In", u"\" /e /i /v /y"},
+    };
+    const std::u16string destination = u"C:\\Programmi\\Suite Officina\\dati\\";
+    for (const CopyBackCase& c : cases) {
+        Save(c.saved);
+        launcher.commands.clear();
+        EXPECT_TRUE(CopyBack(c.item, c.kind, destination));
+        const std::vector<std::u16string> expected{u"/c XCOPY \"" + common + c.sourceAfterCommon + u"\" \"" +
+                                                   destination + c.tail};
+        EXPECT_EQ(launcher.commands, expected) << c.saved;
+    }
+}
+
+TEST_F(CopyStepTest, CopyBackSkipsAMissingItemAsSuccess) {
+    Save("eobd.ini");  // in the backup folder, not in its Data subfolder
+    EXPECT_TRUE(CopyBack(u"oscillo.ini", CopyKind::SettingsFlat, u"C:\\Suite\\"));
+    EXPECT_TRUE(CopyBack(u"eobd.ini", CopyKind::DataFlat, u"C:\\Suite\\"));
+    EXPECT_TRUE(CopyBack(u"clientmanager", CopyKind::DataTree, u"C:\\Dati\\clientmanager\\"));
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(CopyStepTest, CopyBackSourceMayFillTheBufferButNeverExceedIt) {
+    const std::size_t room = 259 - (common.size() + std::u16string(u"\\Lumvar\\").size());
+    ASSERT_LT(room, 250u) << "the temporary folder is too short for this test";
+    const std::string fits(room, 'f');
+    const std::string tooLong(room + 1, 'f');
+    // The longer name exists too: cutting it down to the buffer would find the shorter one.
+    Save(fits);
+    Save(tooLong);
+    EXPECT_TRUE(CopyBack(U16(fits), CopyKind::SettingsFlat, u"C:\\Suite\\"));
+    ASSERT_EQ(launcher.commands.size(), 1u);
+    EXPECT_EQ(launcher.commands[0],
+              u"/c XCOPY \"" + common + u"\\Lumvar\\" + U16(fits) + u"\" \"C:\\Suite\\\" /i /v /y");
+
+    EXPECT_FALSE(CopyBack(U16(tooLong), CopyKind::SettingsFlat, u"C:\\Suite\\"));
+    EXPECT_EQ(launcher.commands.size(), 1u);
+}
+
+// Names that would end the quoted path, expand a variable or end the command line.
+const char* const kUnsafeNames[] = {"say \"cheese\".ini", "100%.ini", "%PATH%.ini", "line\rbreak.ini",
+                                    "line\nfeed.ini"};
+
+TEST_F(CopyStepTest, UnsafeSourcePathsFailWithoutRunningAnything) {
+    for (const char* name : kUnsafeNames) {
+        WriteFile(temp / "Suite Officina" / name, "x");
+        Save(name);
+        EXPECT_FALSE(CopyToBackup(U16(temp / "Suite Officina" / name), BackupTarget::TargetRoot)) << name;
+        EXPECT_FALSE(CopyBack(U16(name), CopyKind::SettingsFlat, u"C:\\Suite\\")) << name;
+        EXPECT_FALSE(CopyAddinTree(U16(temp / "Suite Officina" / name), u"C:\\Nero\\neroaddin\\")) << name;
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(CopyStepTest, UnsafeDestinationPathsFailWithoutRunningAnything) {
+    Save("eobd.ini");
+    for (const char* name : kUnsafeNames) {
+        const std::u16string destination = u"C:\\Suite\\" + U16(name) + u"\\";
+        EXPECT_FALSE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, destination)) << name;
+        EXPECT_FALSE(CopyAddinTree(u"C:\\Suite\\bancadati\\addin", destination)) << name;
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(CopyStepTest, UnsafeCommonFolderFailsWithoutRunningAnything) {
+    ScopedEnv percent("ProgramData", (temp / "Data 100%").string());
+    Save("eobd.ini");
+    WriteFile(temp / "Data 100%" / "Lumvar" / "eobd.ini", "saved");
+    EXPECT_FALSE(CopyToBackup(source, BackupTarget::TargetRoot));
+    EXPECT_FALSE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, u"C:\\Suite\\eobd\\"));
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
+TEST_F(CopyStepTest, AddinFormRunsWithoutAnExistenceTest) {
+    EXPECT_TRUE(
+        CopyAddinTree(u"C:\\Programmi\\Suite Officina\\bancadati\\addin", u"D:\\Nero 7\\neroaddin\\"));
+    EXPECT_EQ(launcher.commands,
+              std::vector<std::u16string>{u"/c XCOPY \"C:\\Programmi\\Suite Officina\\bancadati\\addin\" "
+                                          u"\"D:\\Nero 7\\neroaddin\\\" /e /i /v /y"});
+}
+
+}  // namespace
