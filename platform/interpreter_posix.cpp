@@ -21,7 +21,8 @@ namespace {
 std::string OwnFolder() {
     std::string buffer(PATH_MAX, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return {};
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size())
+        return {};
     buffer.resize(static_cast<std::size_t>(length));
     return buffer.substr(0, buffer.find_last_of('/') + 1);
 }
@@ -30,21 +31,29 @@ std::string OwnFolder() {
 
 std::u16string CommandInterpreterPath() {
     const std::string folder = OwnFolder();
-    if (folder.empty()) return {};
+    if (folder.empty())
+        return {};
     return FromUtf8(folder + "lumvar-cmd");
 }
 
 bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exitCode) {
+    // An argument ends at its first NUL: the interpreter would see only the front part of the
+    // parameters, a different command. Such a string cannot be handed over, so nothing starts.
+    if (parameters.find(u'\0') != std::u16string::npos)
+        return false;
     const std::u16string interpreter = CommandInterpreterPath();
-    if (interpreter.empty()) return false;
+    if (interpreter.empty())
+        return false;
     std::string program = ToUtf8(interpreter);
     std::string argument = ToUtf8(parameters);
     char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t child = 0;
-    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
+    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+        return false;
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return false;
+        if (errno != EINTR)
+            return false;
     }
     if (WIFEXITED(status)) {
         exitCode = static_cast<std::uint32_t>(WEXITSTATUS(status));

@@ -1,0 +1,470 @@
+#include "tools/xcopy_copy.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Where this stand-in knowingly differs from the XCOPY of Windows (for the differential runs):
+// - A folder source with nothing to copy succeeds (0); XCOPY documents 1 for "no files found".
+// - Every entry is copied; XCOPY skips hidden and system files without /h (Wine counts names that
+//   begin with a dot as hidden).
+// - An existing read-only destination file is replaced; XCOPY needs /r for that.
+// - "*" and "?" in the source are ordinary characters, not wildcards.
+// - The destination is always a folder, even without /i and a trailing backslash, where XCOPY
+//   would ask whether a single file's destination names a file or a folder.
+// - Fifos, sockets and devices inside a source folder are passed over: they hold no file data.
+
+namespace xcopy {
+
+namespace {
+
+// Files up to this size are verified with one read of each side.
+constexpr std::size_t kBlock = 1u << 20;
+
+struct FolderId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FolderId&) const = default;
+};
+
+FolderId IdOf(const struct stat& info) {
+    return {info.st_dev, info.st_ino};
+}
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now and reports whether the close succeeded (a late write error shows here).
+    bool Close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Reads up to count bytes at offset, going on after short reads; the number read (less than count
+// only at the end of the file), or -1 on error.
+ssize_t ReadFully(int fd, char* buffer, std::size_t count, off_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(fd, buffer + done, count - done, offset + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool WriteFully(int fd, const char* buffer, std::size_t count, off_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, buffer + done, count - done, offset + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// True for the errors by which the kernel says "this fast path does not apply here".
+bool FastPathUnavailable(int error) {
+    return error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP || error == ENOTSUP;
+}
+
+std::string_view LastComponent(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// One entry of a source folder, read before any of them is copied so that the folder's listing
+// is not held open across the descent into its subfolders.
+struct Entry {
+    std::string name;
+    unsigned char type;
+};
+
+class Copier {
+public:
+    explicit Copier(const XcopyRequest& request) : request_(request) {
+        // The mode given to open() is cut by the umask; fchmod is needed only when that cut
+        // removes a bit the source has.
+        umask_ = ::umask(0);
+        ::umask(umask_);
+    }
+
+    XcopyOutcome Run();
+
+private:
+    XcopyOutcome CopySourceFolder(Descriptor source, const struct stat& sourceInfo);
+    bool OpenDestination(Descriptor& folder, bool& created);
+    bool DestinationInside(int destination, FolderId tree);
+    bool CopyFolder(int source, int destination);
+    bool ReadEntries(int folder, std::vector<Entry>& entries);
+    bool CopyEntry(int source, int destination, const Entry& entry);
+    bool CopySubfolder(int source, int destination, const char* name);
+    bool CopyFile(int in, const struct stat& info, int destination, const char* name);
+    bool CopyData(int in, int out, off_t size, off_t& written);
+    bool SameContents(int in, int out, off_t size);
+    Descriptor CreateTemporary(int destination, mode_t mode, std::string& name);
+
+    const XcopyRequest& request_;
+    mode_t umask_ = 0;
+    bool tryCopyRange_ = true;
+    bool trySendfile_ = true;
+    unsigned temporaryCounter_ = 0;
+    FolderId destinationId_{};
+    std::vector<FolderId> walk_;  // the source folders from the top down to the current one
+    std::vector<char> sourceBuffer_;
+    std::vector<char> copyBuffer_;
+};
+
+XcopyOutcome Copier::Run() {
+    // O_NONBLOCK: a fifo given as the source must not hang the run; regular files ignore it.
+    Descriptor source(::open(request_.source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!source.valid()) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP) {
+            return XcopyOutcome::SourceNotFound;
+        }
+        return XcopyOutcome::CopyFailed;
+    }
+    struct stat info;
+    if (::fstat(source.get(), &info) != 0)
+        return XcopyOutcome::CopyFailed;
+    if (S_ISDIR(info.st_mode))
+        return CopySourceFolder(std::move(source), info);
+    if (!S_ISREG(info.st_mode))
+        return XcopyOutcome::CopyFailed;
+
+    Descriptor destination;
+    bool created = false;
+    if (!OpenDestination(destination, created))
+        return XcopyOutcome::CopyFailed;
+    const std::string name(LastComponent(request_.source));
+    if (!CopyFile(source.get(), info, destination.get(), name.c_str()))
+        return XcopyOutcome::CopyFailed;
+    return XcopyOutcome::Copied;
+}
+
+XcopyOutcome Copier::CopySourceFolder(Descriptor source, const struct stat& sourceInfo) {
+    Descriptor destination;
+    bool created = false;
+    if (!OpenDestination(destination, created))
+        return XcopyOutcome::CopyFailed;
+    struct stat destinationInfo;
+    if (::fstat(destination.get(), &destinationInfo) != 0)
+        return XcopyOutcome::CopyFailed;
+    destinationId_ = IdOf(destinationInfo);
+
+    // A folder copied onto itself, or a tree copied into one of its own subfolders, would
+    // never end; XCOPY refuses both before copying anything.
+    const FolderId sourceId = IdOf(sourceInfo);
+    if (destinationId_ == sourceId ||
+        (request_.subfolders && DestinationInside(destination.get(), sourceId))) {
+        if (created)
+            ::rmdir(request_.destination.c_str());
+        return XcopyOutcome::CyclicCopy;
+    }
+    walk_.push_back(sourceId);
+    return CopyFolder(source.get(), destination.get()) ? XcopyOutcome::Copied : XcopyOutcome::CopyFailed;
+}
+
+// Opens the destination folder, creating it and the folders above it when missing. Fails when a
+// file stands where a folder must be, or a folder cannot be made.
+bool Copier::OpenDestination(Descriptor& folder, bool& created) {
+    const std::string& path = request_.destination;
+    folder = Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid())
+        return true;
+    if (errno != ENOENT)
+        return false;
+
+    // Create each missing folder from the top down; an existing one is simply passed.
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string prefix = path.substr(0, end);
+        if (!prefix.empty() && prefix.back() != '/' && ::mkdir(prefix.c_str(), 0777) != 0 &&
+            errno != EEXIST) {
+            return false;
+        }
+        if (end == std::string::npos)
+            break;
+    }
+    created = true;
+    folder = Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.valid();
+}
+
+// True when the folder tree is the destination folder itself or one of the folders above it.
+bool Copier::DestinationInside(int destination, FolderId tree) {
+    Descriptor current(::openat(destination, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    FolderId previous = destinationId_;
+    while (current.valid()) {
+        struct stat info;
+        if (::fstat(current.get(), &info) != 0)
+            return false;
+        const FolderId id = IdOf(info);
+        if (id == tree)
+            return true;
+        if (id == previous)
+            return false;  // ".." of the root is the root
+        previous = id;
+        current = Descriptor(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    return false;
+}
+
+bool Copier::ReadEntries(int folder, std::vector<Entry>& entries) {
+    alignas(8) char buffer[32768];
+    while (true) {
+        const ssize_t n = ::getdents64(folder, buffer, sizeof buffer);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        for (ssize_t at = 0; at < n;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            entries.push_back({name, entry->d_type});
+        }
+    }
+}
+
+// Copies the files of one source folder into one destination folder, then (with /e) each
+// subfolder into a subfolder of the same name.
+bool Copier::CopyFolder(int source, int destination) {
+    std::vector<Entry> entries;
+    if (!ReadEntries(source, entries))
+        return false;
+    std::vector<const Entry*> folders;
+    for (Entry& entry : entries) {
+        if (entry.type == DT_LNK || entry.type == DT_UNKNOWN) {
+            // A link is copied as what it points to; a broken one has nothing to copy.
+            struct stat info;
+            if (::fstatat(source, entry.name.c_str(), &info, 0) != 0) {
+                if (errno == ENOENT)
+                    continue;
+                return false;
+            }
+            entry.type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (entry.type == DT_DIR) {
+            folders.push_back(&entry);
+            continue;
+        }
+        if (entry.type == DT_REG && !CopyEntry(source, destination, entry))
+            return false;
+    }
+    if (!request_.subfolders)
+        return true;
+    for (const Entry* folder : folders) {
+        if (!CopySubfolder(source, destination, folder->name.c_str()))
+            return false;
+    }
+    return true;
+}
+
+bool Copier::CopyEntry(int source, int destination, const Entry& entry) {
+    Descriptor in(::openat(source, entry.name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!in.valid())
+        return false;
+    struct stat info;
+    if (::fstat(in.get(), &info) != 0)
+        return false;
+    // Replaced by something else since the listing: nothing to copy.
+    if (!S_ISREG(info.st_mode))
+        return true;
+    return CopyFile(in.get(), info, destination, entry.name.c_str());
+}
+
+bool Copier::CopySubfolder(int source, int destination, const char* name) {
+    Descriptor from(::openat(source, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!from.valid())
+        return false;
+    struct stat info;
+    if (::fstat(from.get(), &info) != 0)
+        return false;
+    // Reached again through a link: the destination itself, or a folder that contains itself.
+    const FolderId id = IdOf(info);
+    if (id == destinationId_ || std::find(walk_.begin(), walk_.end(), id) != walk_.end())
+        return false;
+
+    if (::mkdirat(destination, name, 0777) != 0 && errno != EEXIST)
+        return false;
+    Descriptor to(::openat(destination, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!to.valid())
+        return false;  // a file stands where the folder belongs
+    walk_.push_back(id);
+    const bool copied = CopyFolder(from.get(), to.get());
+    walk_.pop_back();
+    return copied;
+}
+
+Descriptor Copier::CreateTemporary(int destination, mode_t mode, std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name =
+            ".lumvar-cmd-" + std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter_++) + ".tmp";
+        Descriptor out(::openat(destination, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (out.valid() || errno != EEXIST)
+            return out;
+    }
+    return Descriptor();
+}
+
+bool Copier::CopyFile(int in, const struct stat& info, int destination, const char* name) {
+    if (!request_.overwrite) {
+        struct stat existing;
+        if (::fstatat(destination, name, &existing, AT_SYMLINK_NOFOLLOW) == 0)
+            return false;
+    }
+    const mode_t mode = info.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    std::string temporary;
+    Descriptor out = CreateTemporary(destination, mode, temporary);
+    if (!out.valid())
+        return false;
+
+    off_t written = 0;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+    bool ok = CopyData(in, out.get(), info.st_size, written);
+    ok = ok && (!request_.verify || SameContents(in, out.get(), written));
+    ok = ok && ((mode & umask_) == 0 || ::fchmod(out.get(), mode) == 0);
+    ok = ok && ::futimens(out.get(), times) == 0;
+    ok = out.Close() && ok;
+    ok = ok && ::renameat(destination, temporary.c_str(), destination, name) == 0;
+    if (!ok)
+        ::unlinkat(destination, temporary.c_str(), 0);
+    return ok;
+}
+
+// Copies the file's data in the kernel when it can (copy_file_range, then sendfile), else through
+// a buffer. Stops early if the source shrinks; written tells how much was copied.
+bool Copier::CopyData(int in, int out, off_t size, off_t& written) {
+    written = 0;
+    while (written < size && tryCopyRange_) {
+        loff_t from = written;
+        loff_t to = written;
+        const ssize_t n = ::copy_file_range(in, &from, out, &to, static_cast<std::size_t>(size - written), 0);
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (written != 0 || !FastPathUnavailable(errno))
+            return false;
+        tryCopyRange_ = false;
+    }
+    while (written < size && trySendfile_) {
+        off_t from = written;
+        const ssize_t n = ::sendfile(out, in, &from, static_cast<std::size_t>(size - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (written != 0 || !FastPathUnavailable(errno))
+            return false;
+        trySendfile_ = false;
+    }
+    if (written < size)
+        copyBuffer_.resize(kBlock);
+    while (written < size) {
+        const std::size_t want = static_cast<std::size_t>(std::min<off_t>(size - written, kBlock));
+        const ssize_t n = ReadFully(in, copyBuffer_.data(), want, written);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (!WriteFully(out, copyBuffer_.data(), static_cast<std::size_t>(n), written))
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+// Reads the written file and its source back in large blocks and compares them; the source must
+// also end where the copy ends.
+bool Copier::SameContents(int in, int out, off_t size) {
+    const std::size_t largest = static_cast<std::size_t>(std::min<off_t>(size, kBlock));
+    if (sourceBuffer_.size() < largest + 1)
+        sourceBuffer_.resize(largest + 1);
+    if (copyBuffer_.size() < largest)
+        copyBuffer_.resize(largest);
+    for (off_t offset = 0;;) {
+        const std::size_t want = static_cast<std::size_t>(std::min<off_t>(size - offset, kBlock));
+        const bool last = offset + static_cast<off_t>(want) == size;
+        // On the last block one more byte is asked of the source: getting it means the source
+        // is longer than the copy.
+        const ssize_t fromSource = ReadFully(in, sourceBuffer_.data(), want + (last ? 1 : 0), offset);
+        const ssize_t fromCopy = ReadFully(out, copyBuffer_.data(), want, offset);
+        if (fromSource != static_cast<ssize_t>(want) || fromCopy != static_cast<ssize_t>(want))
+            return false;
+        if (std::memcmp(sourceBuffer_.data(), copyBuffer_.data(), want) != 0)
+            return false;
+        if (last)
+            return true;
+        offset += static_cast<off_t>(want);
+    }
+}
+
+}  // namespace
+
+int ExitCodeOf(XcopyOutcome outcome) {
+    switch (outcome) {
+        case XcopyOutcome::Copied:
+            return 0;
+        case XcopyOutcome::SourceNotFound:
+        case XcopyOutcome::CyclicCopy:
+            return 4;
+        case XcopyOutcome::CopyFailed:
+            return 5;
+    }
+    return 5;
+}
+
+XcopyOutcome RunXcopy(const XcopyRequest& request) {
+    return Copier(request).Run();
+}
+
+}  // namespace xcopy

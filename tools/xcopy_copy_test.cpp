@@ -1,0 +1,336 @@
+// Runs the built lumvar-cmd as a child, the way the tool does, and checks what lands on disk.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_folder.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::WriteFile;
+
+const std::string kInterpreter = std::string(LUMVAR_BINARY_DIR) + "/bin/lumvar-cmd";
+
+// Runs lumvar-cmd with the given arguments; its exit code, or -1 when it did not exit normally.
+int RunInterpreter(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::string program = kInterpreter;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// The Windows form of a host path, as the tool would write it.
+std::string Backslashed(const fs::path& path) {
+    std::string text = path.string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+// Every file (with its contents) and every folder (marked by a trailing "/") below root.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(entry.path(), root).string();
+        if (entry.is_directory()) {
+            tree[relative + "/"] = "";
+        } else {
+            tree[relative] = ReadFile(entry.path());
+        }
+    }
+    return tree;
+}
+
+class XcopyRun : public testing::Test {
+protected:
+    // Copies as the tool does: backslashed paths, destination with a trailing backslash.
+    int Copy(const fs::path& source, const fs::path& destination, const char* tail = "\" /i /v /y") {
+        return RunInterpreter(
+            {"/c XCOPY \"" + Backslashed(source) + "\" \"" + Backslashed(destination) + "\\" + tail});
+    }
+    int CopyTree(const fs::path& source, const fs::path& destination) {
+        return Copy(source, destination, "\" /e /i /v /y");
+    }
+
+    // A source folder with files on three levels and two empty folders.
+    fs::path MakeSourceTree() {
+        const fs::path source = temp_ / "suite" / "Data";
+        WriteFile(source / "top.ini", "[a]\nb=1\n");
+        WriteFile(source / "second.xml", "<x/>");
+        WriteFile(source / "kormo" / "Exchange - In" / "deep.dat", std::string(5000, 'd'));
+        WriteFile(source / "kormo" / "list.txt", "one\ntwo\n");
+        fs::create_directories(source / "empty");
+        fs::create_directories(source / "kormo" / "also empty");
+        return source;
+    }
+
+    TempFolder temp_;
+};
+
+TEST_F(XcopyRun, FileLandsInTheDestinationFolderWhichIsCreated) {
+    WriteFile(temp_ / "suite" / "CommonConfig.xml", "<config lang=\"it\"/>\n");
+    ASSERT_EQ(Copy(temp_ / "suite" / "CommonConfig.xml", temp_ / "ProgramData" / "Lumvar" / "diesel"), 0);
+    const std::map<std::string, std::string> expected = {{"CommonConfig.xml", "<config lang=\"it\"/>\n"}};
+    EXPECT_EQ(Tree(temp_ / "ProgramData" / "Lumvar" / "diesel"), expected);
+}
+
+TEST_F(XcopyRun, EmptyFileIsCopied) {
+    WriteFile(temp_ / "empty.ini", "");
+    ASSERT_EQ(Copy(temp_ / "empty.ini", temp_ / "out"), 0);
+    const std::map<std::string, std::string> expected = {{"empty.ini", ""}};
+    EXPECT_EQ(Tree(temp_ / "out"), expected);
+}
+
+TEST_F(XcopyRun, LargeFileIsCopiedAndVerifiedAcrossManyBlocks) {
+    std::string data(3 * 1024 * 1024 + 12345, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 7919u) >> 5);
+    WriteFile(temp_ / "big.bin", data);
+    ASSERT_EQ(Copy(temp_ / "big.bin", temp_ / "out"), 0);
+    EXPECT_TRUE(ReadFile(temp_ / "out" / "big.bin") == data);
+    EXPECT_EQ(Tree(temp_ / "out").size(), 1u);
+}
+
+TEST_F(XcopyRun, FolderWithoutSubfoldersSwitchCopiesTopLevelFilesOnly) {
+    const fs::path source = MakeSourceTree();
+    ASSERT_EQ(Copy(source, temp_ / "backup" / "Data"), 0);
+    const std::map<std::string, std::string> expected = {{"top.ini", "[a]\nb=1\n"}, {"second.xml", "<x/>"}};
+    EXPECT_EQ(Tree(temp_ / "backup" / "Data"), expected);
+}
+
+TEST_F(XcopyRun, SubfoldersSwitchCopiesTheWholeTreeWithEmptyFolders) {
+    const fs::path source = MakeSourceTree();
+    ASSERT_EQ(CopyTree(source, temp_ / "backup" / "Data"), 0);
+    EXPECT_EQ(Tree(temp_ / "backup" / "Data"), Tree(source));
+    EXPECT_EQ(Tree(temp_ / "backup" / "Data").count("kormo/also empty/"), 1u);
+}
+
+TEST_F(XcopyRun, DeepTreeIsCopiedWhole) {
+    fs::path folder = temp_ / "deep";
+    for (int level = 0; level < 40; ++level) {
+        folder /= "level " + std::to_string(level);
+        WriteFile(folder / "file.txt", "level " + std::to_string(level));
+    }
+    ASSERT_EQ(CopyTree(temp_ / "deep", temp_ / "copy"), 0);
+    const auto copied = Tree(temp_ / "copy");
+    EXPECT_EQ(copied.size(), 80u);
+    EXPECT_EQ(copied, Tree(temp_ / "deep"));
+}
+
+TEST_F(XcopyRun, TrailingBackslashOnTheSourceFolderChangesNothing) {
+    const fs::path source = MakeSourceTree();
+    ASSERT_EQ(CopyTree(source, temp_ / "plain"), 0);
+    ASSERT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(source) + "\\\" \"" +
+                              Backslashed(temp_ / "slashed") + "\\\" /e /i /v /y"}),
+              0);
+    EXPECT_EQ(Tree(temp_ / "slashed"), Tree(temp_ / "plain"));
+    EXPECT_EQ(Tree(temp_ / "slashed"), Tree(source));
+}
+
+TEST_F(XcopyRun, DoubledBackslashesAreHarmless) {
+    WriteFile(temp_ / "src" / "a.txt", "A");
+    const std::string source = Backslashed(temp_.path()) + "\\\\src\\\\a.txt";
+    ASSERT_EQ(RunInterpreter(
+                  {"/c XCOPY \"" + source + "\" \"" + Backslashed(temp_.path()) + "\\\\out\\\\\" /i /v /y"}),
+              0);
+    EXPECT_EQ(ReadFile(temp_ / "out" / "a.txt"), "A");
+}
+
+TEST_F(XcopyRun, ExistingFilesAreOverwrittenWhole) {
+    const fs::path source = MakeSourceTree();
+    WriteFile(temp_ / "dest" / "top.ini", "an older and much longer version of the file\n");
+    WriteFile(temp_ / "dest" / "kormo" / "list.txt", "old");
+    WriteFile(temp_ / "dest" / "unrelated.txt", "stays");
+    ASSERT_EQ(CopyTree(source, temp_ / "dest"), 0);
+    auto expected = Tree(source);
+    expected["unrelated.txt"] = "stays";
+    EXPECT_EQ(Tree(temp_ / "dest"), expected);
+}
+
+TEST_F(XcopyRun, WithoutOverwriteSwitchAnExistingFileIsKeptAndTheRunFails) {
+    WriteFile(temp_ / "new.ini", "new");
+    WriteFile(temp_ / "dest" / "new.ini", "old");
+    EXPECT_EQ(Copy(temp_ / "new.ini", temp_ / "dest", "\" /i /v"), 5);
+    const std::map<std::string, std::string> expected = {{"new.ini", "old"}};
+    EXPECT_EQ(Tree(temp_ / "dest"), expected);
+}
+
+TEST_F(XcopyRun, EmptySourceFolderSucceedsAndCreatesTheDestination) {
+    fs::create_directories(temp_ / "nothing");
+    EXPECT_EQ(Copy(temp_ / "nothing", temp_ / "dest1"), 0);
+    EXPECT_EQ(CopyTree(temp_ / "nothing", temp_ / "dest2"), 0);
+    EXPECT_TRUE(fs::is_directory(temp_ / "dest1"));
+    EXPECT_TRUE(fs::is_empty(temp_ / "dest2"));
+}
+
+TEST_F(XcopyRun, MissingSourceExitsWithFourAndCreatesNothing) {
+    WriteFile(temp_ / "file.txt", "x");
+    EXPECT_EQ(Copy(temp_ / "missing.ini", temp_ / "dest1"), 4);
+    EXPECT_EQ(CopyTree(temp_ / "missing" / "folder", temp_ / "dest2"), 4);
+    // A file named as a folder (trailing backslash) is not there either.
+    EXPECT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(temp_ / "file.txt") + "\\\" \"" +
+                              Backslashed(temp_ / "dest3") + "\\\" /i /v /y"}),
+              4);
+    const std::map<std::string, std::string> expected = {{"file.txt", "x"}};
+    EXPECT_EQ(Tree(temp_.path()), expected);
+}
+
+TEST_F(XcopyRun, UnreadableParametersExitWithFourAndCopyNothing) {
+    WriteFile(temp_ / "src" / "a.txt", "A");
+    const std::string source = Backslashed(temp_ / "src" / "a.txt");
+    const std::string destination = Backslashed(temp_ / "dest") + "\\";
+    const std::vector<std::vector<std::string>> runs = {
+        {},
+        {"/c XCOPY \"" + source + "\" \"" + destination + "\" /i /v /y", "extra argument"},
+        {"/c XCOPY \"" + source + "\" \"" + destination + "\" /i /v /y /z"},
+        {"/c XCOPY \"" + source + "\" \"" + destination + "\" /i /v /y & echo hi"},
+        {"/c XCOPY " + source + " \"" + destination + "\" /i /v /y"},
+        {"/c XCOPY \"\" \"" + destination + "\" /i /v /y"},
+        {"/c XCOPY \"" + source + "\" \"" + destination + " /i /v /y"},
+        {"/c COPY \"" + source + "\" \"" + destination + "\""},
+        {""},
+    };
+    for (const auto& arguments : runs) {
+        EXPECT_EQ(RunInterpreter(arguments), 4) << (arguments.empty() ? "(no argument)" : arguments[0]);
+    }
+    EXPECT_FALSE(fs::exists(temp_ / "dest"));
+}
+
+TEST_F(XcopyRun, FileStandingWhereTheDestinationFolderMustBeExitsWithFive) {
+    WriteFile(temp_ / "a.txt", "A");
+    WriteFile(temp_ / "blocked", "a file, not a folder");
+    EXPECT_EQ(Copy(temp_ / "a.txt", temp_ / "blocked"), 5);
+    EXPECT_EQ(Copy(temp_ / "a.txt", temp_ / "blocked" / "below"), 5);
+    EXPECT_EQ(ReadFile(temp_ / "blocked"), "a file, not a folder");
+}
+
+TEST_F(XcopyRun, FileStandingWhereASubfolderMustBeExitsWithFive) {
+    const fs::path source = MakeSourceTree();
+    WriteFile(temp_ / "dest" / "kormo", "in the way");
+    EXPECT_EQ(CopyTree(source, temp_ / "dest"), 5);
+    EXPECT_EQ(ReadFile(temp_ / "dest" / "kormo"), "in the way");
+}
+
+TEST_F(XcopyRun, FolderStandingWhereAFileMustBeExitsWithFiveAndLeavesNoTemporaryFile) {
+    WriteFile(temp_ / "top.ini", "x");
+    fs::create_directories(temp_ / "dest" / "top.ini" / "inside");
+    EXPECT_EQ(Copy(temp_ / "top.ini", temp_ / "dest"), 5);
+    const std::map<std::string, std::string> expected = {{"top.ini/", ""}, {"top.ini/inside/", ""}};
+    EXPECT_EQ(Tree(temp_ / "dest"), expected);
+}
+
+TEST_F(XcopyRun, UnreadableSourceFileExitsWithFive) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every file; run as another user to check this";
+    WriteFile(temp_ / "src" / "locked.ini", "secret");
+    fs::permissions(temp_ / "src" / "locked.ini", fs::perms::none);
+    EXPECT_EQ(Copy(temp_ / "src" / "locked.ini", temp_ / "dest"), 5);
+    EXPECT_EQ(Copy(temp_ / "src", temp_ / "dest"), 5);
+    EXPECT_TRUE(fs::is_empty(temp_ / "dest"));
+}
+
+TEST_F(XcopyRun, DestinationInsideTheCopiedTreeExitsWithFour) {
+    const fs::path source = MakeSourceTree();
+    const auto before = Tree(source);
+    EXPECT_EQ(CopyTree(source, source / "kormo" / "copy"), 4);
+    EXPECT_EQ(Copy(source, source), 4);
+    EXPECT_EQ(Tree(source), before);
+}
+
+TEST_F(XcopyRun, LinkLoopInTheTreeFailsInsteadOfRunningForever) {
+    WriteFile(temp_ / "src" / "a.txt", "A");
+    fs::create_directory_symlink("..", temp_ / "src" / "up");
+    EXPECT_EQ(CopyTree(temp_ / "src", temp_ / "dest"), 5);
+}
+
+TEST_F(XcopyRun, LinksAreCopiedAsWhatTheyPointToAndFifosArePassedOver) {
+    WriteFile(temp_ / "elsewhere" / "real.txt", "real");
+    WriteFile(temp_ / "src" / "plain.txt", "plain");
+    fs::create_symlink(temp_ / "elsewhere" / "real.txt", temp_ / "src" / "link.txt");
+    fs::create_directory_symlink(temp_ / "elsewhere", temp_ / "src" / "linked folder");
+    fs::create_symlink(temp_ / "nowhere", temp_ / "src" / "broken");
+    ASSERT_EQ(::mkfifo((temp_ / "src" / "pipe").c_str(), 0600), 0);
+    ASSERT_EQ(CopyTree(temp_ / "src", temp_ / "dest"), 0);
+    const std::map<std::string, std::string> expected = {{"plain.txt", "plain"},
+                                                         {"link.txt", "real"},
+                                                         {"linked folder/", ""},
+                                                         {"linked folder/real.txt", "real"}};
+    EXPECT_EQ(Tree(temp_ / "dest"), expected);
+    EXPECT_FALSE(fs::is_symlink(temp_ / "dest" / "link.txt"));
+}
+
+TEST_F(XcopyRun, NamesWithBlanksAndNonAsciiLetters) {
+    const fs::path source = temp_ / "Dati utente" /
+                            "Donn\xC3\xA9"
+                            "es \xE6\x97\xA5\xE6\x9C\xAC";
+    WriteFile(source / "R\xC3\xA9sum\xC3\xA9 \xC3\xBC.txt", "\xC3\xBC");
+    WriteFile(source / "sotto cartella" / "\xCE\xB1\xCE\xB2.ini", "ab");
+    ASSERT_EQ(CopyTree(source, temp_ / "Program Data" / "Lumvar \xC3\x9C"), 0);
+    EXPECT_EQ(Tree(temp_ / "Program Data" / "Lumvar \xC3\x9C"), Tree(source));
+}
+
+TEST_F(XcopyRun, ShellCharactersInNamesAreNotInterpreted) {
+    const std::vector<std::string> names = {"a&b.txt",        "%HOME%.ini",    "x|y",        "c^d!e",
+                                            "$(touch pwned)", "`touch pwned`", "semi;colon", "<in>"};
+    const fs::path source = temp_ / "src & %PATH% !x!";
+    for (const std::string& name : names)
+        WriteFile(source / name, name);
+    const fs::path destination = temp_ / "dest | ^ $HOME";
+    ASSERT_EQ(CopyTree(source, destination), 0);
+    EXPECT_EQ(Tree(destination), Tree(source));
+    EXPECT_EQ(Tree(destination).size(), names.size());
+    EXPECT_FALSE(fs::exists("pwned"));
+    EXPECT_FALSE(fs::exists(temp_ / "pwned"));
+}
+
+TEST_F(XcopyRun, ModificationTimesAndPermissionBitsAreKept) {
+    WriteFile(temp_ / "src" / "old.ini", "old");
+    WriteFile(temp_ / "src" / "sub" / "private.dat", "private");
+    WriteFile(temp_ / "src" / "tool.sh", "#!/bin/sh\n");
+    const struct timespec when[2] = {{1000000000, 0}, {1000000000, 123456789}};
+    for (const char* name : {"old.ini", "sub/private.dat", "tool.sh"}) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, (temp_ / "src" / name).c_str(), when, 0), 0);
+    }
+    ASSERT_EQ(::chmod((temp_ / "src" / "sub" / "private.dat").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((temp_ / "src" / "tool.sh").c_str(), 0757), 0);  // the umask would drop o+w
+    ASSERT_EQ(::chmod((temp_ / "src" / "old.ini").c_str(), 0444), 0);
+    ASSERT_EQ(CopyTree(temp_ / "src", temp_ / "dest"), 0);
+
+    for (const char* name : {"old.ini", "sub/private.dat", "tool.sh"}) {
+        struct stat source {};
+        struct stat copy {};
+        ASSERT_EQ(::stat((temp_ / "src" / name).c_str(), &source), 0);
+        ASSERT_EQ(::stat((temp_ / "dest" / name).c_str(), &copy), 0) << name;
+        EXPECT_EQ(copy.st_mtim.tv_sec, 1000000000) << name;
+        EXPECT_EQ(copy.st_mtim.tv_nsec, 123456789) << name;
+        EXPECT_EQ(copy.st_mode & 07777, source.st_mode & 07777) << name;
+    }
+    // A read-only copy from an earlier run is replaced all the same.
+    ASSERT_EQ(CopyTree(temp_ / "src", temp_ / "dest"), 0);
+    EXPECT_EQ(ReadFile(temp_ / "dest" / "old.ini"), "old");
+}
+
+}  // namespace
