@@ -440,7 +440,7 @@ bool Copier::SameContents(int in, int out, off_t size) {
         const ssize_t fromCopy = ReadFully(out, copyBuffer_.data(), want, offset);
         if (fromSource != static_cast<ssize_t>(want) || fromCopy != static_cast<ssize_t>(want))
             return false;
-        if (std::memcmp(sourceBuffer_.data(), copyBuffer_.data(), want) != 0)
+        if (want != 0 && std::memcmp(sourceBuffer_.data(), copyBuffer_.data(), want) != 0)
             return false;
         if (last)
             return true;

@@ -1,0 +1,6 @@
+# The parameter reader of lumvar-cmd. Seeds: fuzz/corpus/xcopy_params/.
+if(TARGET lumvar_xcopy)
+  lumvar_add_fuzzer(NAME xcopy_params_fuzzer
+    SOURCES ${PROJECT_SOURCE_DIR}/tools/xcopy_params_fuzz.cpp
+    LIBS lumvar_xcopy)
+endif()
