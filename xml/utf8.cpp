@@ -79,6 +79,36 @@ inline void NarrowBlock(const char16_t* in, unsigned char* out) {
 #endif
 }
 
+// UTF-8 size of the eight units at in when none of them is a zero or a surrogate; 0 otherwise. Lets
+// the counting pass of the encoder take mixed-script text a block at a time.
+inline unsigned BlockUtf8Size(const char16_t* in) {
+#ifdef LUMVAR_UTF8_SSE2
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top5 = _mm_and_si128(block, _mm_set1_epi16(static_cast<short>(0xF800)));
+    const __m128i special = _mm_or_si128(_mm_cmpeq_epi16(block, zero),
+                                         _mm_cmpeq_epi16(top5, _mm_set1_epi16(static_cast<short>(0xD800))));
+    if (_mm_movemask_epi8(special) != 0)
+        return 0;
+    const __m128i narrow =
+        _mm_cmpeq_epi16(_mm_and_si128(block, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
+    const __m128i belowThreeBytes = _mm_cmpeq_epi16(top5, zero);
+    // Each unit is 3 bytes, less one when below 0x800 and one more when below 0x80 (the masks are -1).
+    const __m128i sizes = _mm_add_epi16(_mm_set1_epi16(3), _mm_add_epi16(narrow, belowThreeBytes));
+    const __m128i sums = _mm_sad_epu8(sizes, zero);
+    return static_cast<unsigned>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+#else
+    unsigned size = 0;
+    for (std::size_t i = 0; i < kUnitBlock; ++i) {
+        const unsigned unit = in[i];
+        if (unit == 0 || (unit >= 0xD800 && unit <= 0xDFFF))
+            return 0;
+        size += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+    }
+    return size;
+#endif
+}
+
 // One pass of the decoder; the counting pass (kWrite false) never touches out.
 template <bool kWrite>
 std::size_t Decode(const unsigned char* in, std::size_t size, char16_t* out) {
@@ -89,19 +119,22 @@ std::size_t Decode(const unsigned char* in, std::size_t size, char16_t* out) {
         if (lead < 0x80) {
             if (lead == 0)
                 return count;
+            // A whole block advances by a constant, so the next load never waits for this one's result.
             while (size - pos >= kByteBlock) {
                 const unsigned run = AsciiBytePrefix(in + pos);
-                if (run == kByteBlock) {
-                    if constexpr (kWrite)
-                        WidenBlock(in + pos, out + count);
-                } else if constexpr (kWrite) {
-                    for (unsigned i = 0; i < run; ++i)
-                        out[count + i] = in[pos + i];
-                }
-                pos += run;
-                count += run;
-                if (run != kByteBlock)
+                if (run != kByteBlock) {
+                    if constexpr (kWrite) {
+                        for (unsigned i = 0; i < run; ++i)
+                            out[count + i] = in[pos + i];
+                    }
+                    pos += run;
+                    count += run;
                     break;
+                }
+                if constexpr (kWrite)
+                    WidenBlock(in + pos, out + count);
+                pos += kByteBlock;
+                count += kByteBlock;
             }
             if (size - pos < kByteBlock && pos < size && in[pos] != 0 && in[pos] < 0x80) {
                 if constexpr (kWrite)
@@ -183,23 +216,35 @@ std::size_t Encode(const char16_t* in, std::size_t length, unsigned char* out, s
     std::size_t pos = 0;
     std::size_t produced = 0;
     while (pos < length) {
+        if constexpr (!kWrite) {
+            if (length - pos >= kUnitBlock) {
+                const unsigned blockSize = BlockUtf8Size(in + pos);
+                if (blockSize != 0) {
+                    pos += kUnitBlock;
+                    produced += blockSize;
+                    continue;
+                }
+            }
+        }
         const std::uint32_t unit = in[pos];
         if (unit == 0)
             break;
         if (unit < 0x80) {
             while (length - pos >= kUnitBlock && (!kWrite || capacity - produced >= kUnitBlock)) {
                 const unsigned run = AsciiUnitPrefix(in + pos);
-                if (run == kUnitBlock) {
-                    if constexpr (kWrite)
-                        NarrowBlock(in + pos, out + produced);
-                } else if constexpr (kWrite) {
-                    for (unsigned i = 0; i < run; ++i)
-                        out[produced + i] = static_cast<unsigned char>(in[pos + i]);
-                }
-                pos += run;
-                produced += run;
-                if (run != kUnitBlock)
+                if (run != kUnitBlock) {
+                    if constexpr (kWrite) {
+                        for (unsigned i = 0; i < run; ++i)
+                            out[produced + i] = static_cast<unsigned char>(in[pos + i]);
+                    }
+                    pos += run;
+                    produced += run;
                     break;
+                }
+                if constexpr (kWrite)
+                    NarrowBlock(in + pos, out + produced);
+                pos += kUnitBlock;
+                produced += kUnitBlock;
             }
             if (pos == length || in[pos] == 0 || in[pos] >= 0x80)
                 continue;
