@@ -30,6 +30,9 @@ public:
         return GetSize() - 1;
     }
 
+    // Appends a default-constructed element and returns it, to be filled in place.
+    TYPE& AddNew() { return items.emplace_back(); }
+
     // Drops every element; the storage is kept for reuse.
     void RemoveAll() { items.clear(); }
 

@@ -9,6 +9,10 @@
 
 namespace {
 
+// The loader works on the file's bytes: every byte is one character (U+0000-U+00FF) and every
+// character that decides a line's form is ASCII, so each decision is the same as on the widened
+// line. Text is widened once, when it goes into a record.
+
 // ---------------------------------------------------------------------------------------------
 // Characters and comparison
 
@@ -16,9 +20,26 @@ namespace {
 bool IsWhite(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
 }
+bool IsWhite(char c) {
+    return IsWhite(static_cast<char16_t>(static_cast<unsigned char>(c)));
+}
 
 char16_t FoldCase(char16_t c) {
     return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+}
+char16_t FoldCase(char c) {
+    return FoldCase(static_cast<char16_t>(static_cast<unsigned char>(c)));
+}
+
+// Compares a widened text with bytes, one character per byte.
+bool EqualsIgnoreCase(std::u16string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i]))
+            return false;
+    }
+    return true;
 }
 
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
@@ -31,14 +52,15 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-std::size_t CountLeadingWhite(std::u16string_view text) {
+template <typename Text>
+std::size_t CountLeadingWhite(Text text) {
     std::size_t count = 0;
     while (count < text.size() && IsWhite(text[count]))
         ++count;
     return count;
 }
 
-std::size_t CountTrailingWhite(std::u16string_view text) {
+std::size_t CountTrailingWhite(std::string_view text) {
     std::size_t count = 0;
     while (count < text.size() && IsWhite(text[text.size() - 1 - count]))
         ++count;
@@ -46,13 +68,24 @@ std::size_t CountTrailingWhite(std::u16string_view text) {
 }
 
 // FNV-1a over the case-folded characters, so that names equal ignoring case hash alike.
-std::uint32_t FoldedHash(std::u16string_view text) {
+std::uint32_t FoldedHash(std::string_view text) {
     std::uint32_t hash = 2166136261u;
-    for (const char16_t c : text) {
+    for (const char c : text) {
         hash ^= FoldCase(c);
         hash *= 16777619u;
     }
     return hash;
+}
+
+// Widens bytes behind a prefix of at most one character.
+std::u16string Widen(std::string_view bytes, std::u16string_view prefix = {}) {
+    std::u16string text(prefix.size() + bytes.size(), u'\0');
+    char16_t* target = text.data();
+    for (const char16_t c : prefix)
+        *target++ = c;
+    for (const char c : bytes)
+        *target++ = static_cast<unsigned char>(c);
+    return text;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -72,7 +105,7 @@ public:
     }
 
     template <typename NameAt>
-    std::int32_t Find(std::u16string_view name, const NameAt& nameAt) const {
+    std::int32_t Find(std::string_view name, const NameAt& nameAt) const {
         const std::uint32_t hash = FoldedHash(name);
         const std::size_t mask = slots.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -85,7 +118,7 @@ public:
         }
     }
 
-    void Insert(std::u16string_view name, std::int32_t position) {
+    void Insert(std::string_view name, std::int32_t position) {
         if ((used + 1) * 2 > slots.size())
             Grow();
         Place(Slot{FoldedHash(name), static_cast<std::uint32_t>(position) + 1});
@@ -124,21 +157,23 @@ private:
 // The pass over the lines
 
 // Decides the form of each raw line in file order and appends its record, and any section or
-// entry it yields, to the document's arrays.
+// entry it yields, to the document's arrays. The entries of the current section gather in a
+// scratch array and move into their section, in one allocation, when the section ends: call
+// Finish after the last line.
 class LineParser {
 public:
     LineParser(CArray<CLinea, CLinea>& documentLines,
                CArray<CFileIni::Sezione, CFileIni::Sezione>& documentSections)
         : lines(documentLines), sections(documentSections) {}
 
-    void Parse(std::u16string_view raw) {
+    void Parse(std::string_view raw) {
         const std::size_t indentLength = CountLeadingWhite(raw);
-        const std::u16string_view trimmed = raw.substr(indentLength);
-        if (trimmed.empty() || trimmed.front() == u';') {
-            AddTextLine(std::u16string(raw));
+        const std::string_view trimmed = raw.substr(indentLength);
+        if (trimmed.empty() || trimmed.front() == ';') {
+            AddTextLine(Widen(raw));
             return;
         }
-        if (trimmed.front() == u'[') {
+        if (trimmed.front() == '[') {
             ParseHeader(raw, indentLength);
             return;
         }
@@ -149,31 +184,30 @@ public:
         ParseEntry(raw, indentLength);
     }
 
+    void Finish() { MovePendingEntries(); }
+
 private:
-    void ParseHeader(std::u16string_view raw, std::size_t indentLength) {
-        std::u16string_view afterBrackets = raw.substr(indentLength);
-        afterBrackets.remove_prefix(std::min(afterBrackets.find_first_not_of(u'['), afterBrackets.size()));
-        const std::size_t close = afterBrackets.find(u']');
-        if (close == std::u16string_view::npos) {
+    void ParseHeader(std::string_view raw, std::size_t indentLength) {
+        std::string_view afterBrackets = raw.substr(indentLength);
+        afterBrackets.remove_prefix(std::min(afterBrackets.find_first_not_of('['), afterBrackets.size()));
+        const std::size_t close = afterBrackets.find(']');
+        if (close == std::string_view::npos) {
             AddComment(raw);
             return;
         }
-        const std::u16string_view name = afterBrackets.substr(0, close);
-        const std::u16string_view rest = afterBrackets.substr(close + 1);
-        if (sectionNames.Find(
-                name, [this](std::int32_t i) -> std::u16string_view { return sections[i].name; }) >= 0) {
+        const std::string_view name = afterBrackets.substr(0, close);
+        const std::string_view rest = afterBrackets.substr(close + 1);
+        const auto sectionName = [this](std::int32_t i) -> std::u16string_view { return sections[i].name; };
+        if (sectionNames.Find(name, sectionName) >= 0) {
             skippingRepeatedSection = true;
             AddComment(raw);
             return;
         }
 
+        MovePendingEntries();
         const std::int32_t newSection = currentSection + 1;
-        CLinea line;
-        line.SetSectionLine(newSection, CommentedRest(rest), std::u16string(raw.substr(0, indentLength)));
-        lines.Add(std::move(line));
-        CFileIni::Sezione section;
-        section.name = name;
-        sections.Add(std::move(section));
+        lines.AddNew().SetSectionLine(newSection, CommentedRest(rest), Widen(raw.substr(0, indentLength)));
+        sections.AddNew().name = Widen(name);
         sectionNames.Insert(name, newSection);
 
         currentSection = newSection;
@@ -185,71 +219,67 @@ private:
 
     // What follows a header's "]" becomes a remark: ";" goes in front of its first non-white
     // character unless that already is ";".
-    static std::u16string CommentedRest(std::u16string_view rest) {
+    static std::u16string CommentedRest(std::string_view rest) {
         const std::size_t white = CountLeadingWhite(rest);
-        if (white == rest.size() || rest[white] == u';')
-            return std::u16string(rest);
-        std::u16string text;
+        if (white == rest.size() || rest[white] == ';')
+            return Widen(rest);
+        std::u16string text = Widen(rest.substr(0, white));
         text.reserve(rest.size() + 1);
-        text.append(rest.substr(0, white));
         text.push_back(u';');
-        text.append(rest.substr(white));
+        text.append(Widen(rest.substr(white)));
         return text;
     }
 
-    void ParseEntry(std::u16string_view raw, std::size_t indentLength) {
-        const std::u16string_view trimmed = raw.substr(indentLength);
-        const std::size_t equals = trimmed.find(u'=');
-        if (equals == std::u16string_view::npos) {
+    void ParseEntry(std::string_view raw, std::size_t indentLength) {
+        const std::string_view trimmed = raw.substr(indentLength);
+        const std::size_t equals = trimmed.find('=');
+        if (equals == std::string_view::npos) {
             AddComment(raw);
             return;
         }
-        const std::u16string_view keyPart = trimmed.substr(0, equals);
-        const std::u16string_view valuePart = trimmed.substr(equals + 1);
-        const std::u16string_view key = keyPart.substr(0, keyPart.size() - CountTrailingWhite(keyPart));
-        const std::u16string_view padBefore = keyPart.substr(key.size());
-        const std::u16string_view padAfter = valuePart.substr(0, CountLeadingWhite(valuePart));
-        const std::u16string_view value = valuePart.substr(padAfter.size());
-        if (key.empty() || key.find_first_of(u"[;") != std::u16string_view::npos) {
+        const std::string_view keyPart = trimmed.substr(0, equals);
+        const std::string_view valuePart = trimmed.substr(equals + 1);
+        const std::string_view key = keyPart.substr(0, keyPart.size() - CountTrailingWhite(keyPart));
+        const std::string_view padBefore = keyPart.substr(key.size());
+        const std::string_view padAfter = valuePart.substr(0, CountLeadingWhite(valuePart));
+        const std::string_view value = valuePart.substr(padAfter.size());
+        if (key.empty() || key.find_first_of("[;") != std::string_view::npos) {
             AddComment(raw);
             return;
         }
-        CArray<CFileIni::Entry, CFileIni::Entry>& entries = sections[currentSection].entries;
-        if (entryKeys.Find(
-                key, [&entries](std::int32_t i) -> std::u16string_view { return entries[i].key; }) >= 0) {
+        const auto entryKey = [this](std::int32_t i) -> std::u16string_view {
+            return pendingEntries[static_cast<std::size_t>(i)].key;
+        };
+        if (entryKeys.Find(key, entryKey) >= 0) {
             AddComment(raw);
             return;
         }
 
-        CLinea line;
-        line.SetEntryLine(currentSection, nextEntry, std::u16string(padBefore), std::u16string(padAfter),
-                          std::u16string(raw.substr(0, indentLength)));
-        lines.Add(std::move(line));
-        CFileIni::Entry entry;
-        entry.key = key;
-        entry.value = value;
-        entries.Add(std::move(entry));
+        lines.AddNew().SetEntryLine(currentSection, nextEntry, Widen(padBefore), Widen(padAfter),
+                                    Widen(raw.substr(0, indentLength)));
+        pendingEntries.push_back(CFileIni::Entry{Widen(key), Widen(value)});
         entryKeys.Insert(key, nextEntry);
         ++nextEntry;
     }
 
-    void AddTextLine(std::u16string text) {
-        CLinea line;
-        line.SetTextLine(std::move(text), std::u16string());
-        lines.Add(std::move(line));
+    void MovePendingEntries() {
+        if (pendingEntries.empty())
+            return;
+        CArray<CFileIni::Entry, CFileIni::Entry>& entries = sections[currentSection].entries;
+        entries.Reserve(static_cast<std::ptrdiff_t>(pendingEntries.size()));
+        for (CFileIni::Entry& entry : pendingEntries)
+            entries.Add(std::move(entry));
+        pendingEntries.clear();
     }
 
+    void AddTextLine(std::u16string text) { lines.AddNew().SetTextLine(std::move(text), std::u16string()); }
+
     // The line is kept, with ";" in front of it, as a comment.
-    void AddComment(std::u16string_view raw) {
-        std::u16string text;
-        text.reserve(raw.size() + 1);
-        text.push_back(u';');
-        text.append(raw);
-        AddTextLine(std::move(text));
-    }
+    void AddComment(std::string_view raw) { AddTextLine(Widen(raw, u";")); }
 
     CArray<CLinea, CLinea>& lines;
     CArray<CFileIni::Sezione, CFileIni::Sezione>& sections;
+    std::vector<CFileIni::Entry> pendingEntries;  // of the current section
     FoldedIndex sectionNames;
     FoldedIndex entryKeys;  // of the current section
     std::int32_t currentSection = -1;
@@ -280,13 +310,10 @@ bool CFileIni::Load() {
 
 void CFileIni::LoadContent(std::string_view bytes) {
     Clear();
-    const std::u16string text = ini::WidenBytes(bytes);
-    std::vector<std::u16string_view> rawLines;
-    ini::SplitLines(text, rawLines);
-    lines.Reserve(static_cast<std::ptrdiff_t>(rawLines.size()));
+    lines.Reserve(static_cast<std::ptrdiff_t>(ini::CountLines(bytes)));
     LineParser parser(lines, sections);
-    for (const std::u16string_view raw : rawLines)
-        parser.Parse(raw);
+    ini::ForEachLine(bytes, [&parser](std::string_view raw) { parser.Parse(raw); });
+    parser.Finish();
 }
 
 std::u16string CFileIni::GetValue(const std::u16string& section, const std::u16string& key) {

@@ -26,24 +26,14 @@ std::u16string WidenBytes(std::string_view bytes) {
     const auto* source = reinterpret_cast<const unsigned char*>(bytes.data());
     char16_t* target = text.data();
     for (std::size_t i = 0; i < bytes.size(); ++i)
-        target[i] = static_cast<char16_t>(source[i]);
+        target[i] = source[i];
     return text;
 }
 
-void SplitLines(std::u16string_view text, std::vector<std::u16string_view>& lines) {
-    lines.clear();
-    std::size_t lineStart = 0;
-    std::size_t cr = text.find(u'\r');
-    while (cr != std::u16string_view::npos && cr + 1 < text.size()) {
-        if (text[cr + 1] != u'\n') {
-            cr = text.find(u'\r', cr + 1);
-            continue;
-        }
-        lines.push_back(text.substr(lineStart, cr - lineStart));
-        lineStart = cr + 2;
-        cr = text.find(u'\r', lineStart);
-    }
-    lines.push_back(text.substr(lineStart));
+std::size_t CountLines(std::string_view bytes) {
+    std::size_t count = 0;
+    ForEachLine(bytes, [&count](std::string_view) { ++count; });
+    return count;
 }
 
 }  // namespace ini
@@ -53,11 +43,7 @@ bool ReadLines(const std::u16string& path, CArray<std::u16string, const std::u16
     std::string bytes;
     if (!ini::ReadFileWithRetries(path, bytes))
         return false;
-    const std::u16string text = ini::WidenBytes(bytes);
-    std::vector<std::u16string_view> views;
-    ini::SplitLines(text, views);
-    lines.Reserve(static_cast<std::ptrdiff_t>(views.size()));
-    for (const std::u16string_view line : views)
-        lines.Add(std::u16string(line));
+    lines.Reserve(static_cast<std::ptrdiff_t>(ini::CountLines(bytes)));
+    ini::ForEachLine(bytes, [&lines](std::string_view line) { lines.Add(ini::WidenBytes(line)); });
     return true;
 }
