@@ -2,6 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,8 +30,32 @@ namespace xcopy {
 
 namespace {
 
-// Files up to this size are verified with one read of each side.
+// Files up to this size are verified with one read of each side; larger ones are compared in
+// mapped windows of kWindow bytes, which reads the page cache without copying it.
 constexpr std::size_t kBlock = 1u << 20;
+constexpr std::size_t kWindow = 64u << 20;
+
+// Where a comparison of mapped files resumes when a file shrinks under its map (SIGBUS).
+sigjmp_buf mapFault;
+
+void OnMapFault(int) {
+    ::siglongjmp(mapFault, 1);
+}
+
+// Compares two mapped ranges; false also when one of the files was cut short meanwhile.
+bool SameMappedBytes(const void* a, const void* b, std::size_t length) {
+    struct sigaction handler {};
+    handler.sa_handler = OnMapFault;
+    sigemptyset(&handler.sa_mask);
+    struct sigaction previous {};
+    if (::sigaction(SIGBUS, &handler, &previous) != 0)
+        return false;
+    volatile bool same = false;
+    if (sigsetjmp(mapFault, 1) == 0)
+        same = std::memcmp(a, b, length) == 0;
+    ::sigaction(SIGBUS, &previous, nullptr);
+    return same;
+}
 
 struct FolderId {
     dev_t device;
@@ -139,6 +166,7 @@ private:
     bool CopyFile(int in, const struct stat& info, int destination, const char* name);
     bool CopyData(int in, int out, off_t size, off_t& written);
     bool SameContents(int in, int out, off_t size);
+    bool SameMappedContents(int in, int out, off_t size, bool& compared);
     Descriptor CreateTemporary(int destination, mode_t mode, std::string& name);
 
     const XcopyRequest& request_;
@@ -426,6 +454,12 @@ bool Copier::CopyData(int in, int out, off_t size, off_t& written) {
 // Reads the written file and its source back in large blocks and compares them; the source must
 // also end where the copy ends.
 bool Copier::SameContents(int in, int out, off_t size) {
+    if (size > static_cast<off_t>(kBlock)) {
+        bool compared = false;
+        const bool same = SameMappedContents(in, out, size, compared);
+        if (compared)
+            return same;
+    }
     const std::size_t largest = static_cast<std::size_t>(std::min<off_t>(size, kBlock));
     if (sourceBuffer_.size() < largest + 1)
         sourceBuffer_.resize(largest + 1);
@@ -446,6 +480,34 @@ bool Copier::SameContents(int in, int out, off_t size) {
             return true;
         offset += static_cast<off_t>(want);
     }
+}
+
+// Compares through memory maps, window by window; compared stays false when a window could not be
+// mapped, and the caller then reads the files instead.
+bool Copier::SameMappedContents(int in, int out, off_t size, bool& compared) {
+    for (off_t offset = 0; offset < size;) {
+        const std::size_t length = static_cast<std::size_t>(std::min<off_t>(size - offset, kWindow));
+        void* source = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, in, offset);
+        if (source == MAP_FAILED)
+            return false;
+        void* copy = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, out, offset);
+        if (copy == MAP_FAILED) {
+            ::munmap(source, length);
+            return false;
+        }
+        const bool same = SameMappedBytes(source, copy, length);
+        ::munmap(source, length);
+        ::munmap(copy, length);
+        if (!same) {
+            compared = true;
+            return false;
+        }
+        offset += static_cast<off_t>(length);
+    }
+    compared = true;
+    // The source must end where the copy ends.
+    char extra = 0;
+    return ReadFully(in, &extra, 1, size) == 0;
 }
 
 }  // namespace
