@@ -1,11 +1,86 @@
 // CFileXml: one XML settings document held as UTF-16 text with an index of its elements.
+//
+// Nothing but the text and the positions of its elements is stored. Reading scans the text at the
+// offsets of the index; every edit splices the text and corrects the index arithmetically, so the
+// index always describes the current text exactly.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 class CFileXml {
 public:
+    // Kinds of node that ScanNode cuts the text into.
+    enum class NodeKind : std::int32_t {
+        EndTag = 0,
+        StartTag = 1,
+        Text = 2,
+        Whitespace = 4,
+        CData = 8,
+        ProcessingInstruction = 16,
+        Comment = 32,
+        Declaration = 64,
+        Malformed = -1,
+        EndOfText = -2,
+    };
+
+    // matchFlags: tag and attribute names are compared ignoring letter case.
+    static constexpr std::uint32_t kMatchIgnoreCase = 8;
+
+    // ElementRecord::flags: the level sits in the low 16 bits, then the marks below; the top 8 bits
+    // hold the end-tag length when it is below kLongEndTag (see EndTagLength).
+    static constexpr std::uint32_t kLevelMask = 0xFFFF;
+    static constexpr std::uint32_t kFirstSibling = 0x80000;
+    static constexpr std::uint32_t kUnended = 0x100000;
+    static constexpr std::uint32_t kIllFormedContent = 0x200000;
+    static constexpr std::uint32_t kIllFormedDocument = 0x800000;
+    static constexpr int kEndTagShift = 24;
+    static constexpr std::uint32_t kLongEndTag = 0xFF;
+
+    // ScannedNode::nodeFlags: the start tag ends in "/>".
+    static constexpr std::uint32_t kEmptyElement = 0x10000;
+
+    // Records per segment of the index; element n lies in segment n >> 16 at slot n & 0xFFFF.
+    static constexpr std::int32_t kSegmentRecords = 65536;
+
+    // One element of the index, 32 bytes. Both tag lengths are kept whole: the start-tag length in
+    // a field of its own, the end-tag length in the top byte of flags, or, when it does not fit
+    // there, in longEndTagLengths. Use StartTagLength/EndTagLength/SetEndTagLength to read them.
+    struct ElementRecord {
+        std::int32_t start;           // offset of the element's "<"
+        std::int32_t length;          // from "<" to the end of the end tag (or of the only tag)
+        std::int32_t startTagLength;  // from "<" to the start tag's ">" inclusive
+        std::uint32_t flags;          // level, marks, short end-tag length
+        std::int32_t parent;
+        std::int32_t firstChild;
+        std::int32_t next;
+        std::int32_t prev;  // the last sibling for a first child
+    };
+
+    // Scan state shared by the scanner and the attribute lookups. text ends where the scan must
+    // stop: the whole document, or one start tag for attribute lookups.
+    struct TokenCursor {
+        std::int32_t tokenStart = 0;
+        std::int32_t tokenEnd = -1;  // tokenStart - 1 for an empty token
+        std::int32_t position = 0;
+        std::u16string_view text;
+        std::uint32_t matchFlags = 0;
+        bool quoted = false;   // the token was written between quotes
+        bool isValue = false;  // FindAttribute found a value, not a bare attribute name
+    };
+
+    // One node cut by ScanNode.
+    struct ScannedNode {
+        NodeKind kind = NodeKind::Malformed;
+        std::int32_t start = 0;
+        std::int32_t length = 0;
+        std::uint32_t nodeFlags = 0;
+        std::u16string text;  // tag name, processing-instruction target or message
+    };
+
     CFileXml();
     ~CFileXml();
     CFileXml(const CFileXml&) = delete;
@@ -22,6 +97,84 @@ public:
     static bool SaveFileText(const std::u16string& filePath, const std::u16string& text,
                              std::u16string* message = nullptr, std::int32_t* encoding = nullptr);
 
+    // ---- Parse --------------------------------------------------------------------------------
+
+    // Rebuilds the index from documentText and resets the positions. True when the document has
+    // exactly one root element and no error was met; messageText then holds the first problem.
+    bool ParseDocument();
+
+    // ---- Navigation and reading ---------------------------------------------------------------
+    // A null or empty name matches any element. Positions are element numbers, 0 meaning none.
+
+    void ResetPosition();
+    void ResetChildPosition();
+    bool FindElement(const char16_t* name);
+    bool FindChildElement(const char16_t* name);
+    bool EnterElement();
+    bool LeaveElement();
+    std::u16string GetChildText() const;
+    std::u16string GetChildAttribute(const char16_t* name) const;
+
+    // ---- Editing ------------------------------------------------------------------------------
+    // Each changes the text in one splice and keeps the index exact; none moves the cursor.
+
+    bool SetChildAttribute(const char16_t* name, const std::u16string& value);
+    bool SetChildAttribute(const char16_t* name, std::int32_t number);
+    bool SetChildText(const std::u16string& text);
+
+    // ---- Internal operations, reachable for the tests -----------------------------------------
+
+    NodeKind ScanNode(TokenCursor& cursor, ScannedNode& node) const;
+    void GrowIndex(std::int32_t requested);
+    static bool NameMatches(const TokenCursor& cursor, const char16_t* name);
+    // The same for a wanted name that ends with the view rather than at a zero character.
+    static bool NameMatches(const TokenCursor& cursor, std::u16string_view name);
+
+    std::u16string ReadTagName(std::int32_t element) const;
+    std::u16string GetElementText(std::int32_t element) const;
+    std::u16string GetElementAttribute(std::int32_t element, const char16_t* name) const;
+    static bool FindAttribute(TokenCursor& cursor, const char16_t* name);
+    // Decodes count characters of text from start (to the end when count is -1).
+    static std::u16string DecodeEntities(std::u16string_view text, std::int32_t start, std::int32_t count);
+
+    bool SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value);
+    bool SetElementText(std::int32_t element, const std::u16string& text);
+    enum class EncodeMode { Content, Attribute };
+    static std::u16string EncodeEntities(std::u16string_view text, EncodeMode mode);
+    void ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText);
+    void ShiftOffsets(std::int32_t element, std::int32_t change);
+
+    // Record access; element must be below usedCount (0 is the document record).
+    ElementRecord& Record(std::int32_t element) {
+        return elementIndex[element >> 16][element & (kSegmentRecords - 1)];
+    }
+    const ElementRecord& Record(std::int32_t element) const {
+        return elementIndex[element >> 16][element & (kSegmentRecords - 1)];
+    }
+    // True for the number of an element of the index (not 0, not beyond usedCount).
+    bool IsElement(std::int32_t element) const { return element > 0 && element < usedCount; }
+    std::int32_t StartTagLength(std::int32_t element) const { return Record(element).startTagLength; }
+    std::int32_t EndTagLength(std::int32_t element) const;
+    void SetEndTagLength(std::int32_t element, std::int32_t length);
+    std::uint32_t Level(std::int32_t element) const { return Record(element).flags & kLevelMask; }
+
     std::u16string documentText;
     std::u16string messageText;
+    std::int32_t parentPosition = 0;
+    std::int32_t currentPosition = 0;
+    std::int32_t childPosition = 0;
+    std::int32_t usedCount = 0;
+    std::uint32_t matchFlags = 0;
+    std::unique_ptr<std::unique_ptr<ElementRecord[]>[]> elementIndex;
+    std::int32_t capacity = 0;
+    std::int32_t segmentTableCapacity = 0;
+    // End-tag lengths of kLongEndTag characters or more, by element number.
+    std::unordered_map<std::int32_t, std::int32_t> longEndTagLengths;
+
+private:
+    std::int32_t SearchSiblings(std::int32_t parent, std::int32_t from, const char16_t* name) const;
+    bool TagNameMatches(std::int32_t element, const char16_t* name) const;
+    std::int32_t ParseElements();
+    void CloseUnended(std::int32_t element, std::int32_t& openParent);
+    void SetMessageIfEmpty(const std::u16string& message);
 };

@@ -1,0 +1,181 @@
+// Editing: attributes and text content of existing elements, changed by splicing the text and
+// correcting the index arithmetically.
+#include <algorithm>
+
+#include "xml/file_xml.h"
+#include "xml/file_xml_chars.h"
+
+bool CFileXml::SetChildAttribute(const char16_t* name, const std::u16string& value) {
+    return SetElementAttribute(childPosition, name, value);
+}
+
+bool CFileXml::SetChildAttribute(const char16_t* name, std::int32_t number) {
+    return SetElementAttribute(childPosition, name, xml_chars::DecimalText(number));
+}
+
+bool CFileXml::SetChildText(const std::u16string& text) {
+    return SetElementText(childPosition, text);
+}
+
+std::u16string CFileXml::EncodeEntities(std::u16string_view text, EncodeMode mode) {
+    std::u16string out;
+    out.reserve(text.size() + text.size() / 10 + 7);
+    const bool attribute = mode == EncodeMode::Attribute;
+    for (const char16_t c : text) {
+        if (out.capacity() - out.size() < 6) {
+            out.reserve(out.capacity() * 4);
+        }
+        if (c == u'<') {
+            out += u"&lt;";
+        } else if (c == u'&') {
+            out += u"&amp;";
+        } else if (c == u'>') {
+            out += u"&gt;";
+        } else if (c == u'\'' && attribute) {
+            out += u"&apos;";
+        } else if (c == u'"' && attribute) {
+            out += u"&quot;";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+void CFileXml::ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText) {
+    const std::size_t newLength = documentText.size() - static_cast<std::size_t>(count) + newText.size();
+    if (newLength > documentText.capacity()) {
+        documentText.reserve(newLength + newLength / 2 + 128);
+    }
+    documentText.replace(static_cast<std::size_t>(offset), static_cast<std::size_t>(count), newText);
+}
+
+// Elements are numbered in document order and edits add none, so "every element after e in
+// document order, its descendants first" is exactly every element numbered above e.
+void CFileXml::ShiftOffsets(std::int32_t element, std::int32_t change) {
+    if (element == 0 || change == 0) {
+        return;
+    }
+    std::int32_t n = element + 1;
+    while (n < usedCount) {
+        ElementRecord* segment = elementIndex[n >> 16].get();
+        const std::int32_t segmentEnd = std::min(usedCount, ((n >> 16) + 1) * kSegmentRecords);
+        for (std::int32_t slot = n & (kSegmentRecords - 1); n < segmentEnd; ++n, ++slot) {
+            segment[slot].start += change;
+        }
+    }
+    std::int32_t ancestor = Record(element).parent;
+    while (true) {
+        Record(ancestor).length += change;
+        if (ancestor == 0) {
+            return;
+        }
+        ancestor = Record(ancestor).parent;
+    }
+}
+
+bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value) {
+    if (!IsElement(element) || name == nullptr) {
+        return false;
+    }
+    const std::int32_t start = Record(element).start;
+    const std::int32_t startTagLength = Record(element).startTagLength;
+    const std::u16string quotedValue = u"\"" + EncodeEntities(value, EncodeMode::Attribute) + u"\"";
+
+    TokenCursor cursor;
+    cursor.text =
+        std::u16string_view(documentText).substr(0, static_cast<std::size_t>(start + startTagLength));
+    cursor.position = start + 1;
+    cursor.matchFlags = matchFlags;
+    std::int32_t offset = 0;
+    std::int32_t removed = 0;
+    std::u16string inserted;
+    if (!FindAttribute(cursor, name)) {
+        // After the last attribute, before blanks and the closing ">", "/>" or "?>".
+        offset = std::min(cursor.position, start + startTagLength - 1);
+        inserted = u" " + std::u16string(name) + u"=" + quotedValue;
+    } else if (cursor.isValue) {
+        offset = cursor.quoted ? cursor.tokenStart - 1 : cursor.tokenStart;
+        removed = cursor.position - offset;
+        inserted = quotedValue;
+    } else {
+        // Written without a value: the name stays and gets one.
+        offset = cursor.tokenEnd + 1;
+        inserted = u"=" + quotedValue;
+    }
+
+    // The start tag must still read as the same tag, only longer or shorter: where the attribute
+    // reading and the scanner see quotes differently, a splice could otherwise swallow or cut the
+    // tag, and the index would no longer describe the text.
+    TokenCursor scan;
+    scan.text = documentText;
+    scan.position = start;
+    scan.matchFlags = matchFlags;
+    ScannedNode before;
+    if (ScanNode(scan, before) != NodeKind::StartTag || before.length != startTagLength) {
+        return false;
+    }
+    const std::u16string replacedText =
+        documentText.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(removed));
+    ReplaceText(offset, removed, inserted);
+    const std::int32_t change = static_cast<std::int32_t>(inserted.size()) - removed;
+    scan.text = documentText;
+    scan.position = start;
+    ScannedNode after;
+    if (ScanNode(scan, after) != NodeKind::StartTag || after.length != startTagLength + change ||
+        after.nodeFlags != before.nodeFlags || after.text != before.text) {
+        ReplaceText(offset, static_cast<std::int32_t>(inserted.size()), replacedText);
+        return false;
+    }
+
+    ElementRecord& record = Record(element);
+    record.startTagLength += change;
+    record.length += change;
+    ShiftOffsets(element, change);
+    return true;
+}
+
+bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) {
+    if (!IsElement(element) || Record(element).firstChild != 0) {
+        return false;
+    }
+    const std::u16string content = EncodeEntities(text, EncodeMode::Content);
+    ElementRecord& record = Record(element);
+    std::int32_t offset = record.start + record.startTagLength;
+    std::int32_t removed = record.length - record.startTagLength - EndTagLength(element);
+    std::u16string inserted = content;
+
+    if (record.startTagLength == record.length) {
+        // The end tag repeats the name the parser read from the start tag, so that it always
+        // closes this element when the text is parsed again.
+        TokenCursor scan;
+        scan.text = documentText;
+        scan.position = record.start;
+        scan.matchFlags = matchFlags;
+        ScannedNode tag;
+        if (ScanNode(scan, tag) != NodeKind::StartTag) {
+            return false;
+        }
+        inserted = u">" + content + u"</" + tag.text;
+        const bool selfClosing =
+            (record.flags & kUnended) == 0 &&
+            documentText[static_cast<std::size_t>(record.start + record.length - 2)] == u'/';
+        if (selfClosing) {
+            offset = record.start + record.length - 2;
+            removed = 1;
+            record.startTagLength -= 1;
+        } else {
+            offset = record.start + record.startTagLength - 1;
+            removed = 0;
+            record.flags &= ~kUnended;
+        }
+        SetEndTagLength(element, static_cast<std::int32_t>(tag.text.size()) + 3);
+    }
+
+    ReplaceText(offset, removed, inserted);
+    const std::int32_t change = static_cast<std::int32_t>(inserted.size()) - removed;
+    record.length += change;
+    ShiftOffsets(element, change);
+    record.flags &= ~kIllFormedContent;
+    return true;
+}
