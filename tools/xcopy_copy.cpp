@@ -24,7 +24,10 @@
 // - "*" and "?" in the source are ordinary characters, not wildcards.
 // - The destination is always a folder, even without /i and a trailing backslash, where XCOPY
 //   would ask whether a single file's destination names a file or a folder.
-// - Fifos, sockets and devices inside a source folder are passed over: they hold no file data.
+// - Fifos, sockets and devices inside a source folder are passed over: they hold no file data;
+//   named as the source, such a thing fails the run with 5.
+// - A file copied into its own folder is rewritten in place (harmlessly, by the temporary name
+//   and rename); XCOPY refuses with "File cannot be copied onto itself".
 
 namespace xcopy {
 

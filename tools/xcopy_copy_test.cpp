@@ -280,6 +280,8 @@ TEST_F(XcopyRun, LinksAreCopiedAsWhatTheyPointToAndFifosArePassedOver) {
                                                          {"linked folder/real.txt", "real"}};
     EXPECT_EQ(Tree(temp_ / "dest"), expected);
     EXPECT_FALSE(fs::is_symlink(temp_ / "dest" / "link.txt"));
+    // Named as the source, a fifo is neither file nor folder: a read error, not a hang.
+    EXPECT_EQ(Copy(temp_ / "src" / "pipe", temp_ / "dest2"), 5);
 }
 
 TEST_F(XcopyRun, NamesWithBlanksAndNonAsciiLetters) {
