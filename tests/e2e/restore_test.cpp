@@ -10,14 +10,6 @@ namespace fs = std::filesystem;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
-// The live CommonConfig.xml files are the merge's business, not the copy-backs': the trees compared
-// here leave them out.
-Tree WithoutLiveConfig(Tree tree) {
-    tree.erase("config/CommonConfig.xml");
-    tree.erase("common/CommonConfig.xml");
-    return tree;
-}
-
 class RestoreScenario : public Scenario {
 protected:
     // Backs the sample installation up, removes it and installs the fresh defaults in its place.

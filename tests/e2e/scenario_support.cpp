@@ -165,6 +165,12 @@ Tree ExpectedRestore(const Tree& backup, const Tree& fresh) {
     return restored;
 }
 
+Tree WithoutLiveConfig(Tree tree) {
+    tree.erase("config/CommonConfig.xml");
+    tree.erase("common/CommonConfig.xml");
+    return tree;
+}
+
 void Scenario::SetUp() {
     runner = MakeRunner(GetParam(), scratch.path());
     const std::string reason = runner->UnavailableReason();

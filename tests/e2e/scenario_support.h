@@ -39,6 +39,10 @@ Tree ExpectedBackup(const Tree& sample);
 // What the new installation holds after a restore from that backup over the fresh defaults.
 Tree ExpectedRestore(const Tree& backup, const Tree& fresh);
 
+// The tree without the live CommonConfig.xml files of a fresh installation: those are the merge's
+// business, not the copy-backs'.
+Tree WithoutLiveConfig(Tree tree);
+
 // One scenario against one build (the test parameter): a scratch folder, the runner, and the
 // paths of the installation below the scratch folder.
 class Scenario : public testing::TestWithParam<std::string> {
