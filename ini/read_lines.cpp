@@ -31,9 +31,14 @@ std::u16string WidenBytes(std::string_view bytes) {
 }
 
 std::size_t CountLines(std::string_view bytes) {
-    std::size_t count = 0;
-    ForEachLine(bytes, [&count](std::string_view) { ++count; });
-    return count;
+    // A branch-free pass the compiler can vectorise; it counts exactly the pairs ForEachLine cuts
+    // at, because a CR LF pair cannot overlap another.
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t breaks = 0;
+    for (std::size_t i = 1; i < bytes.size(); ++i) {
+        breaks += static_cast<std::size_t>((data[i - 1] == '\r') & (data[i] == '\n'));
+    }
+    return breaks + 1;
 }
 
 }  // namespace ini
