@@ -316,9 +316,15 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
             tokenEnd = close - 1;
             next = close < end ? close + 1 : end;
         } else {
+            // At least one character: a token that begins with a stop character is that character.
             const bool inValue = valueNext || match == Match::AwaitValue;
-            next = inValue ? xml_chars::SkipUntil<xml_chars::kValueStop>(s, p + 1, end)
-                           : xml_chars::SkipUntil<xml_chars::kAttributeStop>(s, p + 1, end);
+            const std::uint16_t stops = inValue ? xml_chars::kValueStop : xml_chars::kAttributeStop;
+            if (Has(c, stops)) {
+                next = p + 1;
+            } else {
+                next = inValue ? xml_chars::SkipUntil<xml_chars::kValueStop>(s, p + 1, end)
+                               : xml_chars::SkipUntil<xml_chars::kAttributeStop>(s, p + 1, end);
+            }
             tokenEnd = next - 1;
         }
 
