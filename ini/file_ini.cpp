@@ -77,7 +77,7 @@ std::uint32_t FoldedHash(std::string_view text) {
     return hash;
 }
 
-// Widens bytes behind a prefix of at most one character.
+// Widens bytes, one character per byte, behind an optional prefix.
 std::u16string Widen(std::string_view bytes, std::u16string_view prefix = {}) {
     std::u16string text(prefix.size() + bytes.size(), u'\0');
     char16_t* target = text.data();
