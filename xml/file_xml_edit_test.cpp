@@ -1,0 +1,271 @@
+// Editing: the exact text after each splice, the index after each edit (compared with a fresh
+// parse of the edited text), refusals, and edits on documents with very long tags.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "xml/file_xml.h"
+#include "xml/file_xml_test_support.h"
+
+namespace {
+
+using xml_testing::IndexOf;
+using xml_testing::Narrow;
+using xml_testing::RecordView;
+
+class XmlEditing : public testing::Test {
+protected:
+    void Parse(const std::u16string& text) {
+        xml.documentText = text;
+        xml.messageText.clear();
+        wellFormed = xml.ParseDocument();
+    }
+    void SelectChild(const char16_t* name) {
+        xml.ResetPosition();
+        ASSERT_TRUE(xml.FindChildElement(name)) << Narrow(name);
+    }
+    // The index after edits must be the one a parse of the edited text builds.
+    void ExpectIndexOfFreshParse() {
+        CFileXml fresh;
+        fresh.documentText = xml.documentText;
+        fresh.messageText.clear();
+        fresh.ParseDocument();
+        const std::vector<RecordView> edited = IndexOf(xml);
+        const std::vector<RecordView> parsed = IndexOf(fresh);
+        ASSERT_EQ(edited.size(), parsed.size());
+        for (std::size_t k = 0; k < edited.size(); ++k) {
+            EXPECT_TRUE(edited[k].SameShape(parsed[k]))
+                << "element " << k + 1 << ": " << edited[k] << " parsed " << parsed[k];
+        }
+        EXPECT_EQ(xml.Record(0).length, static_cast<std::int32_t>(xml.documentText.size()));
+    }
+
+    CFileXml xml;
+    bool wellFormed = false;
+};
+
+TEST_F(XmlEditing, TextIntoASelfClosingElementGetsAnEndTag) {
+    Parse(u"<a><b/></a>");
+    SelectChild(u"b");
+    ASSERT_TRUE(xml.SetChildText(u"x<y"));
+    EXPECT_EQ(Narrow(xml.documentText), "<a><b>x&lt;y</b></a>");
+    EXPECT_EQ(xml.StartTagLength(2), 3);
+    EXPECT_EQ(xml.EndTagLength(2), 4);
+    EXPECT_EQ(xml.Record(1).length, 11 + 9);
+    EXPECT_EQ(Narrow(xml.GetChildText()), "x<y");
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, BlanksBeforeTheSlashStayInTheStartTag) {
+    Parse(u"<r><b x='1' /><c/></r>");
+    SelectChild(u"b");
+    ASSERT_TRUE(xml.SetChildText(u"t"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><b x='1' >t</b><c/></r>");
+    EXPECT_EQ(xml.StartTagLength(2), 10);
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, ReplacingContentDropsCommentsAndShiftsFollowingElements) {
+    Parse(u"<a><b>old<!--c--></b><c/></a>");
+    const std::int32_t cStart = xml.Record(3).start;
+    SelectChild(u"b");
+    ASSERT_TRUE(xml.SetChildText(u"new"));
+    EXPECT_EQ(Narrow(xml.documentText), "<a><b>new</b><c/></a>");
+    EXPECT_EQ(xml.Record(3).start, cStart - 8);
+    ExpectIndexOfFreshParse();
+    ASSERT_TRUE(xml.SetChildText(u""));
+    EXPECT_EQ(Narrow(xml.documentText), "<a><b></b><c/></a>");
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, ContentWithChildElementsIsNeverReplaced) {
+    Parse(u"<a><b><c/></b></a>");
+    SelectChild(u"b");
+    EXPECT_FALSE(xml.SetChildText(u"x"));
+    EXPECT_EQ(Narrow(xml.documentText), "<a><b><c/></b></a>");
+    xml.ResetPosition();
+    EXPECT_FALSE(xml.SetChildText(u"x"));  // no current child
+    EXPECT_FALSE(xml.SetChildAttribute(u"n", u"v"));
+    EXPECT_EQ(Narrow(xml.documentText), "<a><b><c/></b></a>");
+}
+
+TEST_F(XmlEditing, UnendedElementGetsItsEndTagAndLosesTheMark) {
+    Parse(u"<r><u x=1/></r>");
+    ASSERT_FALSE(wellFormed);
+    SelectChild(u"u");
+    ASSERT_TRUE(xml.SetChildText(u"t"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><u x=1/>t</u></r>");
+    EXPECT_EQ(xml.Record(2).flags & CFileXml::kUnended, 0u);
+    EXPECT_EQ(xml.EndTagLength(2), 4);
+    ExpectIndexOfFreshParse();
+    CFileXml fresh;
+    fresh.documentText = xml.documentText;
+    EXPECT_TRUE(fresh.ParseDocument());
+}
+
+TEST_F(XmlEditing, AttributeIsAddedAfterTheNameBeforeTheSlash) {
+    Parse(u"<r><e/></r>");
+    SelectChild(u"e");
+    ASSERT_TRUE(xml.SetChildAttribute(u"n", u"v"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e n=\"v\"/></r>");
+    ExpectIndexOfFreshParse();
+    ASSERT_TRUE(xml.SetChildAttribute(u"m", -5));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e n=\"v\" m=\"-5\"/></r>");
+    EXPECT_EQ(Narrow(xml.GetChildAttribute(u"m")), "-5");
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, AttributeIsAddedBeforeBlanksAndTheClosingBracket) {
+    Parse(u"<r><e a='1'  \n>t</e><?p x?></r>");
+    SelectChild(u"e");
+    ASSERT_TRUE(xml.SetChildAttribute(u"b", u"2"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e a='1' b=\"2\"  \n>t</e><?p x?></r>");
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, ExistingValueIsRewrittenInDoubleQuotesOthersStay) {
+    Parse(u"<r><e a=1 n='old' b = \"2\" c=3/></r>");
+    SelectChild(u"e");
+    ASSERT_TRUE(xml.SetChildAttribute(u"n", u"v"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e a=1 n=\"v\" b = \"2\" c=3/></r>");
+    ExpectIndexOfFreshParse();
+    ASSERT_TRUE(xml.SetChildAttribute(u"a", u"longer value"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e a=\"longer value\" n=\"v\" b = \"2\" c=3/></r>");
+    ExpectIndexOfFreshParse();
+    ASSERT_TRUE(xml.SetChildAttribute(u"b", u""));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e a=\"longer value\" n=\"v\" b = \"\" c=3/></r>");
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, QuotesAndAmpersandsAreEncodedAndReadBack) {
+    Parse(u"<r><e/></r>");
+    SelectChild(u"e");
+    const std::u16string value = u"say \"a & b\" <it's> &amp;";
+    ASSERT_TRUE(xml.SetChildAttribute(u"v", value));
+    EXPECT_EQ(Narrow(xml.documentText),
+              "<r><e v=\"say &quot;a &amp; b&quot; &lt;it&apos;s&gt; &amp;amp;\"/></r>");
+    EXPECT_EQ(xml.GetChildAttribute(u"v"), value);
+    ASSERT_TRUE(xml.SetChildText(value));
+    EXPECT_EQ(
+        Narrow(xml.documentText),
+        "<r><e v=\"say &quot;a &amp; b&quot; &lt;it&apos;s&gt; &amp;amp;\">say \"a &amp; b\" &lt;it's&gt; "
+        "&amp;amp;</e></r>");
+    EXPECT_EQ(xml.GetChildText(), value);
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, AttributeWithoutValueKeepsItsNameAndGetsOne) {
+    Parse(u"<r><e v w=2 /></r>");
+    SelectChild(u"e");
+    ASSERT_TRUE(xml.SetChildAttribute(u"v", u"1"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e v=\"1\" w=2 /></r>");
+    EXPECT_EQ(Narrow(xml.GetChildAttribute(u"w")), "2");
+    ExpectIndexOfFreshParse();
+}
+
+// A name that would end the start tag early would leave the index describing a text that is no
+// longer there; such an edit is refused and changes nothing.
+TEST_F(XmlEditing, AttributeEditThatWouldCutTheStartTagIsRefused) {
+    Parse(u"<r><e a='1'>t</e><f/></r>");
+    SelectChild(u"e");
+    EXPECT_FALSE(xml.SetChildAttribute(u"x>y", u"v"));
+    EXPECT_FALSE(xml.SetChildAttribute(u"x='", u"v"));  // would open a quote that never closes
+    EXPECT_EQ(Narrow(xml.documentText), "<r><e a='1'>t</e><f/></r>");
+    ExpectIndexOfFreshParse();
+    EXPECT_TRUE(xml.SetChildAttribute(u"x y", u"v"));  // malformed, but the tag keeps its extent
+    ExpectIndexOfFreshParse();
+}
+
+TEST_F(XmlEditing, EditsKeepEveryLookupOfTheDocument) {
+    Parse(
+        u"<cfg>\n  <brand name='a'/>\n  <language name=\"it\" code=1>\n    <x/>\n  </language>\n"
+        u"  <titolo-language>Lingua</titolo-language>\n  <customerInfo><citta>Roma</citta><stato code='I'>"
+        u"Italia</stato></customerInfo>\n</cfg>\n");
+    ASSERT_TRUE(wellFormed);
+    SelectChild(u"brand");
+    ASSERT_TRUE(xml.SetChildAttribute(u"name", u"Brand & Co"));
+    SelectChild(u"language");
+    for (const char16_t* attribute : {u"name", u"ISOname", u"code", u"lang", u"subl", u"img"}) {
+        ASSERT_TRUE(xml.SetChildAttribute(attribute, u"<" + std::u16string(attribute) + u">"));
+    }
+    SelectChild(u"titolo-language");
+    ASSERT_TRUE(xml.SetChildText(u"Language"));
+    SelectChild(u"customerInfo");
+    ASSERT_TRUE(xml.EnterElement());
+    ASSERT_TRUE(xml.FindChildElement(u"stato"));
+    ASSERT_TRUE(xml.SetChildAttribute(u"code", u"D"));
+    ASSERT_TRUE(xml.SetChildText(u"Deutschland"));
+    xml.ResetChildPosition();
+    ASSERT_TRUE(xml.FindChildElement(u"citta"));
+    ASSERT_TRUE(xml.SetChildText(u"Berlin"));
+    ExpectIndexOfFreshParse();
+    EXPECT_EQ(
+        Narrow(xml.documentText),
+        "<cfg>\n  <brand name=\"Brand &amp; Co\"/>\n  <language name=\"&lt;name&gt;\" code=\"&lt;code&gt;\" "
+        "ISOname=\"&lt;ISOname&gt;\" lang=\"&lt;lang&gt;\" subl=\"&lt;subl&gt;\" img=\"&lt;img&gt;\">\n"
+        "    <x/>\n  </language>\n  <titolo-language>Language</titolo-language>\n"
+        "  <customerInfo><citta>Berlin</citta><stato "
+        "code=\"D\">Deutschland</stato></customerInfo>\n</cfg>\n");
+}
+
+// Long tags stay exact through edits: an attribute added to a start tag of more than 4,194,303
+// characters, text set into elements with end tags longer than 254 and 1023 characters.
+TEST_F(XmlEditing, LongTagsStayExactThroughEdits) {
+    const std::u16string longValue(4200000, u'v');
+    const std::u16string name300(300, u'n');
+    const std::u16string name2000(2000, u'm');
+    Parse(u"<r><a x=\"" + longValue + u"\">t</a><" + name300 + u">u</" + name300 + u"><" + name2000 +
+          u"/><z/></r>");
+    ASSERT_TRUE(wellFormed);
+    SelectChild(u"a");
+    ASSERT_TRUE(xml.SetChildAttribute(u"y", u"1"));
+    EXPECT_EQ(xml.StartTagLength(2), 4200008 + 6);
+    ASSERT_TRUE(xml.SetChildText(u"text"));
+    EXPECT_EQ(xml.GetChildText(), u"text");
+    ASSERT_TRUE(xml.SetChildAttribute(u"x", u"short"));
+    EXPECT_EQ(xml.GetChildAttribute(u"x"), u"short");
+    ExpectIndexOfFreshParse();
+
+    SelectChild(name300.c_str());
+    EXPECT_EQ(xml.GetChildText(), u"u");
+    ASSERT_TRUE(xml.SetChildText(u"longer"));
+    EXPECT_EQ(xml.EndTagLength(3), 303);
+    SelectChild(name2000.c_str());
+    ASSERT_TRUE(xml.SetChildText(u"w"));
+    EXPECT_EQ(xml.EndTagLength(4), 2003);
+    EXPECT_EQ(xml.GetChildText(), u"w");
+    ASSERT_TRUE(xml.SetChildText(u"ww"));
+    EXPECT_EQ(xml.GetChildText(), u"ww");
+    ExpectIndexOfFreshParse();
+    SelectChild(u"z");
+    ASSERT_TRUE(xml.SetChildText(u"end"));
+    EXPECT_EQ(Narrow(xml.documentText.substr(xml.documentText.size() - 16)), "m><z>end</z></r>");
+    ExpectIndexOfFreshParse();
+}
+
+TEST(EncodeEntities, ContentAndAttributeModes) {
+    EXPECT_EQ(CFileXml::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Content), u"a&lt;b&gt;&amp;'\"");
+    EXPECT_EQ(CFileXml::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Attribute),
+              u"a&lt;b&gt;&amp;&apos;&quot;");
+    const std::u16string many(1000, u'&');
+    EXPECT_EQ(CFileXml::EncodeEntities(many, CFileXml::EncodeMode::Content).size(), 5000u);
+}
+
+TEST(ShiftOffsets, MovesLaterElementsAndLengthensAncestors) {
+    CFileXml xml;
+    xml.documentText = u"<a><b><c/></b><d/></a><!---->";
+    xml.ParseDocument();
+    xml.ShiftOffsets(2, 5);
+    EXPECT_EQ(xml.Record(1).start, 0);
+    EXPECT_EQ(xml.Record(2).start, 3);
+    EXPECT_EQ(xml.Record(3).start, 6 + 5);
+    EXPECT_EQ(xml.Record(4).start, 14 + 5);
+    EXPECT_EQ(xml.Record(1).length, 22 + 5);
+    EXPECT_EQ(xml.Record(2).length, 11);
+    EXPECT_EQ(xml.Record(0).length, 29 + 5);
+    xml.ShiftOffsets(0, 7);
+    EXPECT_EQ(xml.Record(0).length, 29 + 5);
+}
+
+}  // namespace
