@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,6 +44,11 @@ public:
             reason_ = "not running as root, so no tmpfs can be mounted";
             return;
         }
+        // In a mount namespace of this process's own, the mount vanishes with the process even when
+        // it is killed before the destructor runs; where that is refused, it is a plain mount.
+        static const bool privateMounts =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        static_cast<void>(privateMounts);
         if (::mount("tmpfs", where_.c_str(), "tmpfs", 0, options) != 0) {
             reason_ = "mounting a tmpfs is not permitted here: "s + std::strerror(errno);
             return;
