@@ -173,9 +173,9 @@ private:
     }
 
     void Content(std::u16string& out, int depth) {
-        const int count = Below(5);
+        const int count = Below(depth == 0 ? 9 : 5);
         for (int k = 0; k < count; ++k) {
-            switch (Below(depth < 4 ? 7 : 5)) {
+            switch (Below(depth < 4 ? 9 : 5)) {
                 case 0:
                     out += u"\n  ";
                     break;
@@ -211,7 +211,7 @@ private:
         if (faults_ && Chance(15)) {
             out += u"<1";
         }
-        if (Chance(4)) {
+        if (depth > 0 && Chance(4)) {
             out += lastUnquoted || Chance(2) ? u" />" : u"/>";
             return;
         }
