@@ -1,23 +1,280 @@
+// The Windows build under Wine: lumvar.exe of the MinGW build, run in a private Wine prefix whose
+// own cmd.exe and xcopy.exe do the copies. Also the Wine plumbing that the tests in tests/wine
+// share (tests/wine/wine_session.h).
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "platform/text.h"
 #include "tests/e2e/tool_runner.h"
+#include "tests/support/temp_folder.h"
+#include "tests/wine/wine_session.h"
+
+extern char** environ;
+
+namespace wine {
+
+namespace {
+
+const std::filesystem::path kSourceFolder = LUMVAR_SOURCE_DIR;
+
+// Seconds the wine server stays up after its last client has gone: long enough to bridge the
+// gaps between the test processes of one ctest run, short enough to leave nothing behind.
+constexpr const char* kServerLinger = "-p30";
+
+std::filesystem::path LogFile() {
+    return kSourceFolder / "build" / "wine-tier.log";
+}
+
+// The full path of a program found through PATH, or empty.
+std::string FindOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr)
+        return {};
+    std::stringstream folders(path);
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        if (folder.empty())
+            continue;
+        const std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+// The environment of every Wine process: the private prefix, no debug channels, no Mono or Gecko
+// installer, no desktop menu entries, no display (nothing may ever show a window), and a UTF-8
+// locale so that non-ASCII arguments and file names reach Windows programs intact.
+std::vector<std::string> WineEnvironment() {
+    const char* replaced[] = {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "WINEARCH=",
+                              "LC_ALL=",     "DISPLAY=",   "WAYLAND_DISPLAY="};
+    std::vector<std::string> environment{"WINEPREFIX=" + PrefixFolder().string(), "WINEDEBUG=-all",
+                                         "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d",
+                                         "LC_ALL=C.UTF-8"};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        bool keep = true;
+        for (const char* prefix : replaced)
+            keep = keep && text.rfind(prefix, 0) != 0;
+        if (keep)
+            environment.push_back(text);
+    }
+    return environment;
+}
+
+// Runs a host program with the Wine environment; its standard output goes to outputFile (or is
+// dropped), its standard error to the tier's log. The exit code, or -1 when it could not start.
+int Spawn(const std::vector<std::string>& arguments, const std::string& outputFile) {
+    std::vector<std::string> owned = arguments;
+    std::vector<char*> argv;
+    for (auto& argument : owned)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = WineEnvironment();
+    std::vector<char*> envp;
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, outputFile.empty() ? "/dev/null" : outputFile.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string log = LogFile().string();
+    ::posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    pid_t child = 0;
+    const int started = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (started != 0)
+        return -1;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Opens (creating it) and locks a file exclusively, waiting for other holders. The descriptor,
+// whose closing releases the lock, or -1.
+int OpenLocked(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR)
+            continue;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Creates the prefix unless it is complete already, and starts the wine server. Runs with the
+// prefix lock held.
+std::string CreatePrefixLocked() {
+    std::error_code ignored;
+    const std::filesystem::path ready = PrefixFolder() / ".lumvar-ready";
+    if (!std::filesystem::exists(ready)) {
+        // A prefix without the mark was left half-made by an interrupted start.
+        std::filesystem::remove_all(PrefixFolder(), ignored);
+        if (Spawn({"wineboot", "-i"}, {}) != 0) {
+            return "wineboot could not create the Wine prefix at " + PrefixFolder().string() + " (see " +
+                   LogFile().string() + ")";
+        }
+        if (!std::filesystem::exists(PrefixFolder() / "drive_c" / "windows" / "system32" / "cmd.exe")) {
+            return "the Wine prefix at " + PrefixFolder().string() + " has no cmd.exe";
+        }
+        std::ofstream(ready) << "created by the Wine test tier\n";
+    }
+    // A server that is already up makes this one exit at once; either way one keeps running.
+    Spawn({"wineserver", kServerLinger}, {});
+    return {};
+}
+
+std::string PrepareOnce() {
+    if (FindOnPath("wine").empty())
+        return "wine is not installed (no wine on PATH)";
+    if (FindOnPath("wineboot").empty() || FindOnPath("wineserver").empty()) {
+        return "the Wine installation lacks wineboot or wineserver";
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(kSourceFolder / "build", ignored);
+    // Test processes may start in parallel; only one of them creates the prefix.
+    const std::filesystem::path lockFile = kSourceFolder / "build" / "wine-prefix.lock";
+    const int lock = OpenLocked(lockFile);
+    if (lock < 0)
+        return "cannot lock " + lockFile.string();
+    const std::string reason = CreatePrefixLocked();
+    ::close(lock);
+    return reason;
+}
+
+}  // namespace
+
+std::filesystem::path MingwBinFolder() {
+    return kSourceFolder / "build" / "mingw" / "bin";
+}
+
+std::filesystem::path PrefixFolder() {
+    return kSourceFolder / "build" / "wine-prefix";
+}
+
+std::filesystem::path CommonAppDataFolder() {
+    return PrefixFolder() / "drive_c" / "ProgramData";
+}
+
+std::string Prepare() {
+    static std::once_flag once;
+    static std::string reason;
+    std::call_once(once, [] { reason = PrepareOnce(); });
+    return reason;
+}
+
+std::string ProgramUnavailableReason(const std::string& programName) {
+    const std::filesystem::path program = MingwBinFolder() / programName;
+    if (!std::filesystem::exists(program)) {
+        return "the Windows build has no " + programName + " at " + program.string() +
+               " (build it with: cmake --preset mingw && cmake --build --preset mingw)";
+    }
+    return Prepare();
+}
+
+int Run(const std::filesystem::path& program, const std::vector<std::u16string>& arguments,
+        std::string* output) {
+    std::vector<std::string> command{"wine", program.string()};
+    for (const auto& argument : arguments)
+        command.push_back(platform::ToUtf8(argument));
+    if (output == nullptr)
+        return Spawn(command, {});
+
+    char name[] = "/tmp/lumvar-wine-output-XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd < 0)
+        return -1;
+    ::close(fd);
+    const int code = Spawn(command, name);
+    *output = testing_support::ReadFile(name);
+    ::unlink(name);
+    return code;
+}
+
+std::u16string DrivePath(const std::filesystem::path& host) {
+    std::u16string path = u"Z:" + platform::FromUtf8(std::filesystem::absolute(host).string());
+    for (char16_t& unit : path) {
+        if (unit == u'/')
+            unit = u'\\';
+    }
+    return path;
+}
+
+AppDataLock::AppDataLock() : fd_(OpenLocked(kSourceFolder / "build" / "wine-appdata.lock")) {}
+
+AppDataLock::~AppDataLock() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+}  // namespace wine
 
 namespace e2e {
 
 namespace {
 
-// Stands in until the Windows build can be run here: every scenario on it is reported as skipped.
-class MissingWineRunner : public ToolRunner {
+class WineRunner : public ToolRunner {
 public:
+    WineRunner() : tool_(wine::MingwBinFolder() / "lumvar.exe") {
+        reason_ = wine::ProgramUnavailableReason("lumvar.exe");
+        if (!reason_.empty())
+            return;
+        // Held until the runner goes: the backup folder in the prefix is this runner's alone.
+        lock_ = std::make_unique<wine::AppDataLock>();
+        if (!lock_->held()) {
+            reason_ = "cannot lock the Wine prefix's common application-data folder";
+            return;
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(CommonAppData() / "Lumvar", ignored);
+    }
+
     std::string Name() const override { return "wine"; }
-    std::string UnavailableReason() const override { return "the Windows build is not run under Wine yet"; }
-    std::u16string ToolPath(const std::filesystem::path&) const override { return {}; }
-    std::filesystem::path CommonAppData() const override { return {}; }
-    int Run(const std::vector<std::u16string>&) override { return -1; }
+
+    std::string UnavailableReason() const override { return reason_; }
+
+    std::u16string ToolPath(const std::filesystem::path& host) const override {
+        return wine::DrivePath(host);
+    }
+
+    std::filesystem::path CommonAppData() const override { return wine::CommonAppDataFolder(); }
+
+    int Run(const std::vector<std::u16string>& arguments) override {
+        if (!reason_.empty())
+            return -1;
+        return wine::Run(tool_, arguments);
+    }
+
+private:
+    std::filesystem::path tool_;
+    std::string reason_;
+    std::unique_ptr<wine::AppDataLock> lock_;
 };
 
 }  // namespace
 
 std::unique_ptr<ToolRunner> MakeWineRunner(const std::filesystem::path&) {
-    return std::make_unique<MissingWineRunner>();
+    return std::make_unique<WineRunner>();
 }
 
 }  // namespace e2e

@@ -1,0 +1,223 @@
+// The Win32 platform layer, exercised under Wine through lumvar-platform-probe.exe (one operation
+// per run) and checked from the host side on the host's file system.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "tests/support/temp_folder.h"
+#include "tests/wine/wine_session.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::WriteFile;
+
+struct ProbeResult {
+    int exitCode = -1;
+    std::string output;
+};
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Names of everything directly inside a folder, sorted.
+std::vector<std::string> Entries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class WinePlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string reason = wine::ProgramUnavailableReason("lumvar-platform-probe.exe");
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+    }
+
+    static ProbeResult Probe(const std::vector<std::u16string>& arguments) {
+        ProbeResult result;
+        result.exitCode =
+            wine::Run(wine::MingwBinFolder() / "lumvar-platform-probe.exe", arguments, &result.output);
+        return result;
+    }
+
+    static std::u16string Drive(const std::filesystem::path& host) { return wine::DrivePath(host); }
+
+    TempFolder temp_;
+};
+
+// The interpreter is named by its full path in the system folder, never looked up through the
+// search path. (A cmd.exe planted beside the program cannot show the difference under Wine: its
+// loader starts the built-in cmd.exe for that name wherever the search would have found it.)
+TEST_F(WinePlatformTest, InterpreterIsCmdInTheSystemFolder) {
+    const ProbeResult result = Probe({u"interpreter"});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(Lower(result.output), "c:\\windows\\system32\\cmd.exe\n");
+}
+
+TEST_F(WinePlatformTest, CommonAppDataIsProgramDataWithoutTrailingSeparator) {
+    const ProbeResult result = Probe({u"appdata"});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(Lower(result.output), "c:\\programdata\n");
+}
+
+TEST_F(WinePlatformTest, FrameworkInitialises) {
+    const ProbeResult result = Probe({u"init"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "true\n");
+}
+
+TEST_F(WinePlatformTest, InterpreterExitCodeComesBack) {
+    const struct {
+        std::u16string parameters;
+        int exitCode;
+    } cases[] = {
+        {u"/c exit 0", 0},
+        {u"/c exit 1", 1},
+        {u"/c exit 4", 4},
+        {u"/c exit 200", 200},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Probe({u"run", c.parameters}).exitCode, c.exitCode) << platform::ToUtf8(c.parameters);
+    }
+}
+
+// The parameter string reaches cmd.exe as it stands: quoted paths with blanks and non-ASCII
+// letters, and a destination whose closing backslash sits right before the quote.
+TEST_F(WinePlatformTest, ParameterStringReachesTheInterpreterUnchanged) {
+    WriteFile(temp_ / "Suite été" / "Common Config.xml", "<a>\r\n</a>");
+    const std::u16string parameters = u"/c XCOPY \"" + Drive(temp_ / "Suite été" / "Common Config.xml") +
+                                      u"\" \"" + Drive(temp_ / "Backup ü") + u"\\\" /i /v /y";
+    EXPECT_EQ(Probe({u"run", parameters}).exitCode, 0);
+    EXPECT_EQ(ReadFile(temp_ / "Backup ü" / "Common Config.xml"), "<a>\r\n</a>");
+}
+
+TEST_F(WinePlatformTest, PathExistsForFilesAndFoldersOnly) {
+    WriteFile(temp_ / "dossier été" / "fichier ü.ini", "x");
+    const struct {
+        std::u16string path;
+        const char* expected;
+    } cases[] = {
+        {Drive(temp_ / "dossier été" / "fichier ü.ini"), "yes\n"},
+        {Drive(temp_ / "dossier été"), "yes\n"},
+        {Drive(temp_ / "dossier été") + u"\\\\fichier ü.ini", "yes\n"},
+        {Drive(temp_ / "dossier été" / "FICHIER Ü.INI"), "yes\n"},
+        {Drive(temp_ / "dossier été" / "missing.ini"), "no\n"},
+        {Drive(temp_ / "missing" / "fichier ü.ini"), "no\n"},
+    };
+    for (const auto& c : cases) {
+        const ProbeResult result = Probe({u"exists", c.path});
+        EXPECT_EQ(result.output, c.expected) << platform::ToUtf8(c.path);
+    }
+}
+
+TEST_F(WinePlatformTest, FindMatchesWildcardIgnoringCaseAndSkipsDotEntries) {
+    WriteFile(temp_ / "fumi" / "a.crk", "1");
+    WriteFile(temp_ / "fumi" / "B.CRK", "2");
+    WriteFile(temp_ / "fumi" / "c.txt", "3");
+    WriteFile(temp_ / "fumi" / "folder.crk" / "inside.crk", "4");
+    const struct {
+        std::u16string pattern;
+        const char* expected;
+    } cases[] = {
+        {Drive(temp_ / "fumi") + u"\\*.crk", "B.CRK\na.crk\nfolder.crk\n"},
+        {Drive(temp_ / "fumi") + u"\\*", "B.CRK\na.crk\nc.txt\nfolder.crk\n"},
+        {Drive(temp_ / "fumi") + u"\\*.ini", ""},
+        {Drive(temp_ / "missing") + u"\\*.crk", ""},
+    };
+    for (const auto& c : cases) {
+        const ProbeResult result = Probe({u"find", c.pattern});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.output, c.expected) << platform::ToUtf8(c.pattern);
+    }
+}
+
+TEST_F(WinePlatformTest, RenameNeverReplaces) {
+    const std::filesystem::path addin = temp_ / "neroaddin";
+    WriteFile(addin / "sett.xml", "fresh");
+    // The tool's names carry a doubled separator; the system reads it as one.
+    const std::u16string from = Drive(addin) + u"\\\\sett.xml";
+    const std::u16string to = Drive(addin) + u"\\\\settings.xml";
+
+    EXPECT_EQ(Probe({u"rename", from, to}).output, "ok\n");
+    EXPECT_EQ(Entries(addin), std::vector<std::string>{"settings.xml"});
+    EXPECT_EQ(ReadFile(addin / "settings.xml"), "fresh");
+
+    EXPECT_EQ(Probe({u"rename", from, to}).output, "failed\n") << "the old name is gone";
+
+    WriteFile(addin / "sett.xml", "second");
+    EXPECT_EQ(Probe({u"rename", from, to}).output, "failed\n") << "the new name exists";
+    EXPECT_EQ(ReadFile(addin / "settings.xml"), "fresh");
+    EXPECT_EQ(ReadFile(addin / "sett.xml"), "second");
+}
+
+TEST_F(WinePlatformTest, ExclusiveReadGivesTheBytesOrFails) {
+    const char raw[] = "[Main]\r\nKey=\xC3\xA9\0tail\r\n";
+    const std::string bytes(raw, sizeof raw - 1);
+    WriteFile(temp_ / "oscillo.ini", bytes);
+    WriteFile(temp_ / "empty.ini", "");
+
+    EXPECT_EQ(Probe({u"read", Drive(temp_ / "oscillo.ini")}).output, bytes);
+    EXPECT_EQ(Probe({u"read", Drive(temp_ / "empty.ini")}).output, "");
+    EXPECT_EQ(Probe({u"read", Drive(temp_ / "missing.ini")}).output, "failed\n");
+    EXPECT_EQ(Probe({u"read", Drive(temp_.path())}).output, "failed\n") << "a folder is not read";
+    EXPECT_EQ(Probe({u"read-held", Drive(temp_ / "oscillo.ini")}).output, "failed\n")
+        << "a file that another handle holds open cannot be opened without sharing";
+}
+
+TEST_F(WinePlatformTest, ReplaceWritesWholeFileAndLeavesNoTemporary) {
+    const std::filesystem::path folder = temp_ / "Config ü";
+    WriteFile(folder / "CommonConfig.xml", "old contents that are longer than the new ones");
+
+    EXPECT_EQ(Probe({u"replace", Drive(folder / "CommonConfig.xml"), u"<brand>é</brand>"}).output, "ok\n");
+    EXPECT_EQ(ReadFile(folder / "CommonConfig.xml"), "<brand>\xC3\xA9</brand>");
+
+    EXPECT_EQ(Probe({u"replace", Drive(folder / "New.xml"), u""}).output, "ok\n");
+    EXPECT_TRUE(std::filesystem::exists(folder / "New.xml"));
+    EXPECT_EQ(ReadFile(folder / "New.xml"), "");
+
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"CommonConfig.xml", "New.xml"}));
+}
+
+TEST_F(WinePlatformTest, ReplaceFailureKeepsOriginalAndReportsCause) {
+    EXPECT_EQ(Probe({u"replace", Drive(temp_ / "missing" / "CommonConfig.xml"), u"x"}).output,
+              "failed: No such file or directory\n");
+    EXPECT_FALSE(std::filesystem::exists(temp_ / "missing"));
+
+    // A folder in the file's place cannot be replaced; the temporary file is removed again.
+    std::filesystem::create_directories(temp_ / "Config" / "CommonConfig.xml");
+    WriteFile(temp_ / "Config" / "CommonConfig.xml" / "inside.txt", "kept");
+    const ProbeResult result = Probe({u"replace", Drive(temp_ / "Config" / "CommonConfig.xml"), u"x"});
+    EXPECT_EQ(result.output.rfind("failed: ", 0), 0u) << result.output;
+    EXPECT_EQ(Entries(temp_ / "Config"), std::vector<std::string>{"CommonConfig.xml"});
+    EXPECT_EQ(ReadFile(temp_ / "Config" / "CommonConfig.xml" / "inside.txt"), "kept");
+}
+
+TEST_F(WinePlatformTest, SystemErrorTextsComeFromTheCLibrary) {
+    const struct {
+        std::vector<std::u16string> arguments;
+        const char* expected;
+    } cases[] = {
+        {{u"error-text", u"2"}, "No such file or directory\n"},
+        {{u"error-text", u"13"}, "Permission denied\n"},
+        {{u"open-missing", Drive(temp_ / "missing" / "a.xml")}, "No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Probe(c.arguments).output, c.expected) << platform::ToUtf8(c.arguments.back());
+    }
+}
+
+}  // namespace
