@@ -80,7 +80,8 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     }
     const std::int32_t start = Record(element).start;
     const std::int32_t startTagLength = Record(element).startTagLength;
-    const std::u16string quotedValue = u"\"" + EncodeEntities(value, EncodeMode::Attribute) + u"\"";
+    std::u16string quotedValue(1, u'"');
+    quotedValue.append(EncodeEntities(value, EncodeMode::Attribute)).push_back(u'"');
 
     TokenCursor cursor;
     cursor.text =
@@ -93,7 +94,7 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     if (!FindAttribute(cursor, name)) {
         // After the last attribute, before blanks and the closing ">", "/>" or "?>".
         offset = std::min(cursor.position, start + startTagLength - 1);
-        inserted = u" " + std::u16string(name) + u"=" + quotedValue;
+        inserted.assign(1, u' ').append(name).append(1, u'=').append(quotedValue);
     } else if (cursor.isValue) {
         offset = cursor.quoted ? cursor.tokenStart - 1 : cursor.tokenStart;
         removed = cursor.position - offset;
@@ -101,7 +102,7 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     } else {
         // Written without a value: the name stays and gets one.
         offset = cursor.tokenEnd + 1;
-        inserted = u"=" + quotedValue;
+        inserted.assign(1, u'=').append(quotedValue);
     }
 
     // The start tag must still read as the same tag, only longer or shorter: where the attribute
@@ -156,7 +157,7 @@ bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) 
         if (ScanNode(scan, tag) != NodeKind::StartTag) {
             return false;
         }
-        inserted = u">" + content + u"</" + tag.text;
+        inserted.assign(1, u'>').append(content).append(u"</").append(tag.text);
         const bool selfClosing =
             (record.flags & kUnended) == 0 &&
             documentText[static_cast<std::size_t>(record.start + record.length - 2)] == u'/';
