@@ -244,6 +244,34 @@ TEST_F(XmlEditing, LongTagsStayExactThroughEdits) {
     ExpectIndexOfFreshParse();
 }
 
+// The lookups read "a" as the name of "<a?b/>", the parser reads "a?b"; the new end tag repeats
+// the parser's name, so that it closes the element when the text is parsed again.
+TEST_F(XmlEditing, NewEndTagRepeatsTheNameTheParserRead) {
+    Parse(u"<r><a?b/><c\\d /></r>");
+    ASSERT_TRUE(wellFormed);
+    SelectChild(u"a");
+    ASSERT_TRUE(xml.SetChildText(u"x"));
+    SelectChild(u"c");
+    ASSERT_TRUE(xml.SetChildText(u"y"));
+    EXPECT_EQ(Narrow(xml.documentText), "<r><a?b>x</a?b><c\\d >y</c\\d></r>");
+    ExpectIndexOfFreshParse();
+    CFileXml fresh;
+    fresh.documentText = xml.documentText;
+    EXPECT_TRUE(fresh.ParseDocument());
+}
+
+TEST_F(XmlEditing, NamesHoldingAZeroCharacterStillMatch) {
+    const std::u16string name(u"a\0b", 3);
+    Parse(u"<r><" + name + u"/></r>");
+    ASSERT_TRUE(wellFormed);
+    ASSERT_TRUE(xml.SetElementText(2, u"x"));
+    EXPECT_EQ(xml.documentText, u"<r><" + name + u">x</" + name + u"></r>");
+    ExpectIndexOfFreshParse();
+    CFileXml fresh;
+    fresh.documentText = xml.documentText;
+    EXPECT_TRUE(fresh.ParseDocument());
+}
+
 TEST(EncodeEntities, ContentAndAttributeModes) {
     EXPECT_EQ(CFileXml::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Content), u"a&lt;b&gt;&amp;'\"");
     EXPECT_EQ(CFileXml::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Attribute),
