@@ -65,14 +65,15 @@ ExitCode RunRestore(const Arguments& arguments) {
     job.oscilloDataFolder = dataFolder + u"\\oscillo\\";
     job.wizardFolder = configFolder + u"\\";
 
-    // The merge of the configuration folder's CommonConfig.xml belongs here, ahead of the copy-backs.
-    bool success = true;
+    // The configuration folder's CommonConfig.xml is merged first, ahead of the copy-backs.
+    bool success = job.MergeCommonConfig();
     for (const auto step : kCopyBackSteps) {
         success = (job.*step)() && success;
     }
     if (arguments.size() == 6 && arguments[5] == u"/common") {
-        // The common folder's CommonConfig.xml is merged here in the same way.
+        // The common folder's CommonConfig.xml receives the same values from the same saved file.
         job.SetCommonFolder(arguments[4]);
+        success = job.MergeCommonConfig() && success;
     }
     return success ? ExitCode::Success : ExitCode::RestoreFailed;
 }

@@ -10,6 +10,7 @@
 
 namespace {
 
+using testing_support::ReadFile;
 using testing_support::RecordingLauncher;
 using testing_support::ScopedEnv;
 using testing_support::TempFolder;
@@ -31,6 +32,12 @@ bool RecordInitFails() {
 }
 constexpr StartupServices kStartupOk{RecordHide, RecordInitOk};
 constexpr StartupServices kStartupFails{RecordHide, RecordInitFails};
+
+// The saved CommonConfig.xml of a backup, a live one as an installation brings it, and that live
+// one after the merge.
+const std::string kSavedConfig = "<Old><brand name=\"Saved\"/></Old>";
+const std::string kLiveConfig = "<CommonConfig version=\"4\">\n<brand name=\"Live\"/>\n</CommonConfig>\n";
+const std::string kMergedConfig = "<CommonConfig version=\"4\">\n<brand name=\"Saved\"/>\n</CommonConfig>\n";
 
 class DriverTest : public testing::Test {
 protected:
@@ -65,6 +72,12 @@ protected:
               "Data/clientmanager/c.xml", "Data/diesel/b.opa", "Data/gas/d.gas", "Data/oscillo/o.osc"}) {
             Write(std::string("ProgramData/Lumvar/") + item);
         }
+        WriteFile(temp / "ProgramData/Lumvar/CommonConfig.xml", kSavedConfig);
+    }
+
+    // The CommonConfig.xml that a new installation brings, in a folder below temp.
+    void InstallConfig(const std::string& folder) {
+        WriteFile(temp / folder / "CommonConfig.xml", kLiveConfig);
     }
 
     TempFolder temp;
@@ -216,40 +229,93 @@ std::vector<std::u16string> RestoreCommands(const std::u16string& config, const 
     };
 }
 
-TEST_F(DriverTest, RestoreRunsTheTwelveCopyBacksInOrder) {
+TEST_F(DriverTest, RestoreMergesTheConfigurationThenRunsTheTwelveCopyBacksInOrder) {
     SaveBackup();
-    const std::u16string config = u"C:\\Programmi\\Suite Officina\\Config";
+    InstallConfig("Suite Officina/Config");
+    InstallConfig("Comune");
+    const std::u16string config = Path("Suite Officina/Config");
     const std::u16string data = u"D:\\Dati Officina";
-    EXPECT_EQ(Run({u"/restore", config, data, u"C:\\Comune"}), ExitCode::Success);
+    EXPECT_EQ(Run({u"/restore", config, data, Path("Comune")}), ExitCode::Success);
     EXPECT_EQ(launcher.commands, RestoreCommands(config, data, common));
+    EXPECT_EQ(ReadFile(temp / "Suite Officina/Config/CommonConfig.xml"), kMergedConfig);
+    EXPECT_EQ(ReadFile(temp / "Comune/CommonConfig.xml"), kLiveConfig);
+    EXPECT_EQ(ReadFile(temp / "ProgramData/Lumvar/CommonConfig.xml"), kSavedConfig);
 }
 
-TEST_F(DriverTest, RestoreWithAFifthWordRunsTheSameCopyBacks) {
+TEST_F(DriverTest, RestoreWithAnyOtherFifthWordRunsWithoutTheCommonMerge) {
     SaveBackup();
-    const std::u16string config = u"C:\\Suite\\Config";
+    InstallConfig("Comune");
+    const std::u16string config = Path("Config");
     const std::u16string data = u"D:\\Dati";
-    for (const char16_t* fifth : {u"/common", u"/COMMON", u"common", u"/common "}) {
+    for (const char16_t* fifth : {u"/COMMON", u"common", u"/common ", u"/Common"}) {
         launcher.commands.clear();
-        EXPECT_EQ(Run({u"/restore", config, data, u"C:\\Comune", fifth}), ExitCode::Success);
+        InstallConfig("Config");
+        EXPECT_EQ(Run({u"/restore", config, data, Path("Comune"), fifth}), ExitCode::Success);
         EXPECT_EQ(launcher.commands, RestoreCommands(config, data, common));
+        EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
+        EXPECT_EQ(ReadFile(temp / "Comune/CommonConfig.xml"), kLiveConfig);
     }
+}
+
+// The configuration folder's file is merged before the first copy-back; the common folder's only
+// after the last one.
+TEST_F(DriverTest, CommonRestoreMergesTheCommonFolderAfterTheCopyBacks) {
+    SaveBackup();
+    InstallConfig("Config");
+    InstallConfig("Comune");
+    std::vector<std::string> seen;
+    launcher.exitCodeFor = [&](const std::u16string&) {
+        seen.push_back(ReadFile(temp / "Config/CommonConfig.xml") +
+                       ReadFile(temp / "Comune/CommonConfig.xml"));
+        return 0u;
+    };
+    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", Path("Comune"), u"/common"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(seen, std::vector<std::string>(12, kMergedConfig + kLiveConfig));
+    EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
+    EXPECT_EQ(ReadFile(temp / "Comune/CommonConfig.xml"), kMergedConfig);
+}
+
+TEST_F(DriverTest, CommonRestoreWithoutAFileInTheCommonFolderGivesFive) {
+    SaveBackup();
+    InstallConfig("Config");
+    std::filesystem::create_directories(temp / "Comune");
+    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", Path("Comune"), u"/common"}),
+              ExitCode::RestoreFailed);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
+    EXPECT_TRUE(std::filesystem::is_empty(temp / "Comune"));
+}
+
+TEST_F(DriverTest, AMissingSavedConfigurationGivesFiveAfterEveryCopyBack) {
+    SaveBackup();
+    std::filesystem::remove(temp / "ProgramData/Lumvar/CommonConfig.xml");
+    InstallConfig("Config");
+    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", Path("Comune")}), ExitCode::RestoreFailed);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kLiveConfig);
 }
 
 TEST_F(DriverTest, RestoreKeepsATrailingSeparatorOfAnArgument) {
     SaveBackup();
-    EXPECT_EQ(Run({u"/restore", u"C:\\Suite\\", u"D:\\Dati\\", u"C:\\Comune\\"}), ExitCode::Success);
-    EXPECT_EQ(launcher.commands, RestoreCommands(u"C:\\Suite\\", u"D:\\Dati\\", common));
+    InstallConfig("Suite");
+    const std::u16string config = Path("Suite") + u"\\";
+    EXPECT_EQ(Run({u"/restore", config, u"D:\\Dati\\", u"C:\\Comune\\"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(config, u"D:\\Dati\\", common));
     EXPECT_EQ(launcher.commands[5],
-              u"/c XCOPY \"" + common + u"\\Lumvar\\oscillo.ini\" \"C:\\Suite\\\\\" /i /v /y");
+              u"/c XCOPY \"" + common + u"\\Lumvar\\oscillo.ini\" \"" + Path("Suite") + u"\\\\\" /i /v /y");
+    EXPECT_EQ(ReadFile(temp / "Suite/CommonConfig.xml"), kMergedConfig);
 }
 
 TEST_F(DriverTest, AFailedCopyBackGivesFiveAndTheLaterStepsStillRun) {
     SaveBackup();
+    InstallConfig("Config");
     launcher.exitCodeFor = [](const std::u16string& parameters) {
         return parameters.find(u"Exchange - In") != std::u16string::npos ? 4u : 0u;
     };
-    EXPECT_EQ(Run({u"/restore", u"C:\\Suite", u"D:\\Dati", u"C:\\Comune"}), ExitCode::RestoreFailed);
-    EXPECT_EQ(launcher.commands, RestoreCommands(u"C:\\Suite", u"D:\\Dati", common));
+    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", u"C:\\Comune"}), ExitCode::RestoreFailed);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
 }
 
 TEST_F(DriverTest, CdNeroCopiesTheAddinThenRenames) {

@@ -14,7 +14,12 @@ public:
     // Points commonConfigFile at folder + "\CommonConfig.xml" (the "/common" restore).
     void SetCommonFolder(const std::u16string& folder);
 
-    // The merge of the central configuration file (commonConfigFile) joins the steps here.
+    // Carries brand, platform, language and customer details from the saved CommonConfig.xml of the
+    // backup folder into commonConfigFile, which keeps its other contents, and writes it back.
+    // False when either file cannot be read or parsed (the live file is then not written), when
+    // the saved file's path cannot be formed, or when writing the live file failed (it is then
+    // left as it was).
+    bool MergeCommonConfig();
 
     // Copy-back steps: each copies one saved item over the new installation and returns whether the
     // copy succeeded; an item missing from the backup folder is skipped and counts as success.

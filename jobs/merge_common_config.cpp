@@ -1,0 +1,126 @@
+// The merge of the central configuration file: the user's brand, platform, language and customer
+// details travel from the saved CommonConfig.xml into the one a new installation brought, whose
+// structure and other contents stay as installed.
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "jobs/restore.h"
+#include "platform/platform.h"
+#include "xml/file_xml.h"
+
+namespace {
+
+// The saved file's path is built in a buffer of 260 wide characters, terminator included.
+constexpr std::size_t kLongestSavedPath = 259;
+
+// What is carried from a saved element to the live one: attributes in this order, then the text.
+struct Carried {
+    std::span<const char16_t* const> attributes;
+    bool text;
+};
+
+// An element of the merge list and what it carries; the children of "customerInfo" are merged one
+// by one below it.
+struct ChildEntry {
+    const char16_t* element;
+    Carried carried;
+};
+
+struct MergeEntry {
+    const char16_t* element;
+    Carried carried;
+    std::span<const ChildEntry> children;
+};
+
+constexpr std::span<const char16_t* const> kNone{};
+constexpr const char16_t* kName[] = {u"name"};
+constexpr const char16_t* kCode[] = {u"code"};
+constexpr const char16_t* kLanguage[] = {u"name", u"ISOname", u"code", u"lang", u"subl", u"img"};
+
+constexpr Carried kText{kNone, true};
+
+constexpr ChildEntry kCustomerInfo[] = {
+    {u"ragioneSociale", kText}, {u"indirizzo", kText}, {u"civico", kText},        {u"cap", kText},
+    {u"citta", kText},          {u"provincia", kText}, {u"stato", {kCode, true}}, {u"telefono", kText},
+    {u"cellulare", kText},      {u"fax", kText},       {u"email", kText},
+};
+
+// Direct children of the root element, in the order they are merged.
+constexpr MergeEntry kMergeList[] = {
+    {u"brand", {kName, false}, {}},      {u"platform", {kName, false}, {}},
+    {u"titolo-language", kText, {}},     {u"language", {kLanguage, false}, {}},
+    {u"titolo-customerInfo", kText, {}}, {u"customerInfo", {kNone, false}, kCustomerInfo},
+};
+
+// The saved CommonConfig.xml in the backup folder; empty when the common application-data folder
+// is unknown or the path would not fit its buffer.
+std::u16string SavedConfigPath() {
+    const std::u16string folder = platform::CommonAppDataFolder();
+    if (folder.empty())
+        return {};
+    std::u16string path = folder + u"\\Lumvar\\CommonConfig.xml";
+    if (path.size() > kLongestSavedPath)
+        return {};
+    return path;
+}
+
+// Loads and parses one document; false when the file cannot be read or is not well-formed.
+bool LoadDocument(const std::u16string& path, CFileXml& document) {
+    return CFileXml::LoadFileText(path, document.documentText) && document.ParseDocument();
+}
+
+// Copies from the current child of saved to the current child of live. An attribute the saved
+// element lacks reads as empty and is set so; the results of the edits are not examined.
+void CopyCarried(const CFileXml& saved, CFileXml& live, const Carried& carried) {
+    for (const char16_t* attribute : carried.attributes)
+        live.SetChildAttribute(attribute, saved.GetChildAttribute(attribute));
+    if (carried.text)
+        live.SetChildText(saved.GetChildText());
+}
+
+// Both documents have the entry's element as current child: each listed child found in both is
+// carried over, every search starting again at the element's first child.
+void MergeChildren(CFileXml& saved, CFileXml& live, std::span<const ChildEntry> children) {
+    saved.EnterElement();
+    live.EnterElement();
+    for (const ChildEntry& child : children) {
+        saved.ResetChildPosition();
+        live.ResetChildPosition();
+        if (!saved.FindChildElement(child.element) || !live.FindChildElement(child.element))
+            continue;
+        CopyCarried(saved, live, child.carried);
+    }
+    saved.LeaveElement();
+    live.LeaveElement();
+}
+
+}  // namespace
+
+// True when both files were read and parsed and the live file was written back. A failed save
+// leaves the live file as it was (SaveFileText replaces it whole or not at all).
+bool CRestore::MergeCommonConfig() {
+    const std::u16string savedPath = SavedConfigPath();
+    if (savedPath.empty())
+        return false;
+    CFileXml saved;
+    if (!LoadDocument(savedPath, saved))
+        return false;
+    CFileXml live;
+    if (!LoadDocument(commonConfigFile, live))
+        return false;
+
+    for (const MergeEntry& entry : kMergeList) {
+        // Each entry is looked for from the top, so the order of the elements in either file does
+        // not matter; only the first element of a name counts.
+        saved.ResetPosition();
+        live.ResetPosition();
+        if (!saved.FindChildElement(entry.element) || !live.FindChildElement(entry.element))
+            continue;
+        CopyCarried(saved, live, entry.carried);
+        if (!entry.children.empty())
+            MergeChildren(saved, live, entry.children);
+    }
+    // Written even when nothing changed: the live file always comes out in the tool's UTF-8 form.
+    return CFileXml::SaveFileText(commonConfigFile, live.documentText);
+}
