@@ -160,25 +160,30 @@ Model LoadLiterally(const std::vector<std::u16string>& raws) {
     return model;
 }
 
+// The document's strings compared as plain views, whatever string type holds them.
+bool Same(std::u16string_view a, std::u16string_view b) {
+    return a == b;
+}
+
 void CheckAgainstModel(const CFileIni& document, const Model& model) {
     Require(document.lines.GetSize() == static_cast<std::ptrdiff_t>(model.records.size()), "line count");
     for (std::size_t i = 0; i < model.records.size(); ++i) {
         const CLinea& line = document.lines[static_cast<std::ptrdiff_t>(i)];
         const Record& want = model.records[i];
-        Require(line.kind == want.kind && line.indent == want.indent && line.text == want.text &&
-                    line.padBeforeEquals == want.padBefore && line.padAfterEquals == want.padAfter &&
+        Require(line.kind == want.kind && Same(line.indent, want.indent) && Same(line.text, want.text) &&
+                    Same(line.padBeforeEquals, want.padBefore) && Same(line.padAfterEquals, want.padAfter) &&
                     line.sectionIndex == want.section && line.entryIndex == want.entry,
                 "line record differs from the model");
     }
     Require(document.sections.GetSize() == static_cast<std::ptrdiff_t>(model.names.size()), "section count");
     for (std::size_t s = 0; s < model.names.size(); ++s) {
         const CFileIni::Sezione& section = document.sections[static_cast<std::ptrdiff_t>(s)];
-        Require(section.name == model.names[s], "section name");
+        Require(Same(section.name, model.names[s]), "section name");
         Require(section.entries.GetSize() == static_cast<std::ptrdiff_t>(model.entries[s].size()),
                 "entry count");
         for (std::size_t e = 0; e < model.entries[s].size(); ++e) {
             const CFileIni::Entry& entry = section.entries[static_cast<std::ptrdiff_t>(e)];
-            Require(entry.key == model.entries[s][e].first && entry.value == model.entries[s][e].second,
+            Require(Same(entry.key, model.entries[s][e].first) && Same(entry.value, model.entries[s][e].second),
                     "entry differs from the model");
         }
     }
@@ -196,7 +201,7 @@ void CheckInvariants(CFileIni& document, const std::vector<std::u16string>& raws
             Require(line.indent.empty() && line.padBeforeEquals.empty() && line.padAfterEquals.empty(),
                     "text line with members of another kind");
             Require(line.sectionIndex == -1 && line.entryIndex == -1, "text line with indices");
-            Require(line.text == raw || line.text == u";" + raw, "text line does not keep its raw line");
+            Require(Same(line.text, raw) || Same(line.text, u";" + raw), "text line does not keep its raw line");
             continue;
         }
         if (line.kind == 1) {
@@ -205,18 +210,18 @@ void CheckInvariants(CFileIni& document, const std::vector<std::u16string>& raws
                     "header with entry members");
             Require(AllWhite(line.indent) && raw.compare(0, line.indent.size(), line.indent) == 0,
                     "header indent");
-            const std::u16string& name = document.sections[line.sectionIndex].name;
+            const std::u16string_view name = document.sections[line.sectionIndex].name;
             std::u16string_view body(raw);
-            body.remove_prefix(line.indent.size());
+            body.remove_prefix(std::u16string_view(line.indent).size());
             Require(!body.empty() && body.front() == u'[', "header begins with [");
             while (!body.empty() && body.front() == u'[')
                 body.remove_prefix(1);
             Require(
                 body.substr(0, name.size()) == name && body.size() > name.size() && body[name.size()] == u']',
                 "header name");
-            Require(name.find(u']') == std::u16string::npos, "name ends at the first ]");
+            Require(name.find(u']') == std::u16string_view::npos, "name ends at the first ]");
             const std::u16string rest(body.substr(name.size() + 1));
-            std::u16string withoutMark = line.text;
+            std::u16string withoutMark{std::u16string_view(line.text)};
             const std::size_t mark = withoutMark.find_first_not_of(u" \t\n\v\f\r");
             if (withoutMark != rest && mark != std::u16string::npos)
                 withoutMark.erase(mark, 1);
@@ -224,20 +229,22 @@ void CheckInvariants(CFileIni& document, const std::vector<std::u16string>& raws
             continue;
         }
         Require(line.kind == 2, "kind is 0, 1 or 2");
-        Require(line.text.empty(), "entry line with text");
+        Require(std::u16string_view(line.text).empty(), "entry line with text");
         Require(line.sectionIndex == sectionsOpened - 1, "entry belongs to the last header");
         const auto s = static_cast<std::size_t>(line.sectionIndex);
         Require(line.entryIndex == entriesSeen[s]++, "entries numbered in file order");
         const CFileIni::Entry& entry = document.sections[line.sectionIndex].entries[line.entryIndex];
-        Require(!entry.key.empty() && entry.key.find_first_of(u"[;=") == std::u16string::npos,
-                "key characters");
-        Require(!IsWhite(entry.key.front()) && !IsWhite(entry.key.back()), "key trimmed");
-        Require(entry.value.empty() || !IsWhite(entry.value.front()), "value has no leading white space");
+        const std::u16string_view key = entry.key;
+        const std::u16string_view value = entry.value;
+        Require(!key.empty() && key.find_first_of(u"[;=") == std::u16string_view::npos, "key characters");
+        Require(!IsWhite(key.front()) && !IsWhite(key.back()), "key trimmed");
+        Require(value.empty() || !IsWhite(value.front()), "value has no leading white space");
         Require(AllWhite(line.indent) && AllWhite(line.padBeforeEquals) && AllWhite(line.padAfterEquals),
                 "pads");
-        Require(
-            line.indent + entry.key + line.padBeforeEquals + u"=" + line.padAfterEquals + entry.value == raw,
-            "entry line rebuilds its raw line");
+        std::u16string rebuilt{std::u16string_view(line.indent)};
+        rebuilt.append(key).append(std::u16string_view(line.padBeforeEquals)).append(u"=");
+        rebuilt.append(std::u16string_view(line.padAfterEquals)).append(value);
+        Require(rebuilt == raw, "entry line rebuilds its raw line");
     }
     Require(sectionsOpened == document.sections.GetSize(), "one header line per section");
     for (std::size_t s = 0; s < entriesSeen.size(); ++s) {
@@ -253,7 +260,7 @@ void CheckInvariants(CFileIni& document, const std::vector<std::u16string>& raws
         for (std::int32_t e = 0; e < section.entries.GetSize(); ++e) {
             const CFileIni::Entry& entry = section.entries[e];
             Require(document.FindEntry(s, Lower(entry.key)) == e, "entry found by its key, case ignored");
-            Require(document.GetValue(section.name, entry.key) == entry.value, "value looked up");
+            Require(Same(document.GetValue(section.name, entry.key), entry.value), "value looked up");
         }
     }
     Require(document.errorText == u"before", "successful lookups leave errorText");

@@ -30,8 +30,12 @@ public:
         return GetSize() - 1;
     }
 
-    // Appends a default-constructed element and returns it, to be filled in place.
-    TYPE& AddNew() { return items.emplace_back(); }
+    // Appends an element constructed in place from args (default-constructed without any) and
+    // returns it, to be filled in place.
+    template <typename... Args>
+    TYPE& AddNew(Args&&... args) {
+        return items.emplace_back(std::forward<Args>(args)...);
+    }
 
     // Drops every element; the storage is kept for reuse.
     void RemoveAll() { items.clear(); }

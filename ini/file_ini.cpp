@@ -77,14 +77,24 @@ std::uint32_t FoldedHash(std::string_view text) {
     return hash;
 }
 
-// Widens bytes, one character per byte, behind an optional prefix.
-std::u16string Widen(std::string_view bytes, std::u16string_view prefix = {}) {
-    std::u16string text(prefix.size() + bytes.size(), u'\0');
-    char16_t* target = text.data();
-    for (const char16_t c : prefix)
-        *target++ = c;
+using WideString = std::pmr::u16string;
+
+// Writes bytes as characters, one per byte, from target on.
+void WidenInto(char16_t* target, std::string_view bytes) {
     for (const char c : bytes)
         *target++ = static_cast<unsigned char>(c);
+}
+
+// Widens bytes into a string that draws from arena.
+WideString Widen(std::string_view bytes, std::pmr::memory_resource* arena) {
+    const auto* first = reinterpret_cast<const unsigned char*>(bytes.data());
+    return WideString(first, first + bytes.size(), arena);
+}
+
+// Widens bytes behind a ";" into a string that draws from arena.
+WideString WidenCommented(std::string_view bytes, std::pmr::memory_resource* arena) {
+    WideString text(bytes.size() + 1, u';', arena);
+    WidenInto(text.data() + 1, bytes);
     return text;
 }
 
@@ -162,15 +172,17 @@ private:
 // Finish after the last line.
 class LineParser {
 public:
+    // Every string that the parser builds draws from arena.
     LineParser(CArray<CLinea, CLinea>& documentLines,
-               CArray<CFileIni::Sezione, CFileIni::Sezione>& documentSections)
-        : lines(documentLines), sections(documentSections) {}
+               CArray<CFileIni::Sezione, CFileIni::Sezione>& documentSections,
+               std::pmr::memory_resource* documentArena)
+        : lines(documentLines), sections(documentSections), arena(documentArena) {}
 
     void Parse(std::string_view raw) {
         const std::size_t indentLength = CountLeadingWhite(raw);
         const std::string_view trimmed = raw.substr(indentLength);
         if (trimmed.empty() || trimmed.front() == ';') {
-            AddTextLine(Widen(raw));
+            AddTextLine(Widen(raw, arena));
             return;
         }
         if (trimmed.front() == '[') {
@@ -206,8 +218,9 @@ private:
 
         MovePendingEntries();
         const std::int32_t newSection = currentSection + 1;
-        lines.AddNew().SetSectionLine(newSection, CommentedRest(rest), Widen(raw.substr(0, indentLength)));
-        sections.AddNew().name = Widen(name);
+        lines.AddNew(arena).SetSectionLine(newSection, CommentedRest(rest),
+                                           Widen(raw.substr(0, indentLength), arena));
+        sections.Add(CFileIni::Sezione{Widen(name, arena), {}});
         sectionNames.Insert(name, newSection);
 
         currentSection = newSection;
@@ -219,14 +232,13 @@ private:
 
     // What follows a header's "]" becomes a remark: ";" goes in front of its first non-white
     // character unless that already is ";".
-    static std::u16string CommentedRest(std::string_view rest) {
+    WideString CommentedRest(std::string_view rest) const {
         const std::size_t white = CountLeadingWhite(rest);
         if (white == rest.size() || rest[white] == ';')
-            return Widen(rest);
-        std::u16string text = Widen(rest.substr(0, white));
-        text.reserve(rest.size() + 1);
-        text.push_back(u';');
-        text.append(Widen(rest.substr(white)));
+            return Widen(rest, arena);
+        WideString text(rest.size() + 1, u';', arena);
+        WidenInto(text.data(), rest.substr(0, white));
+        WidenInto(text.data() + white + 1, rest.substr(white));
         return text;
     }
 
@@ -255,9 +267,9 @@ private:
             return;
         }
 
-        lines.AddNew().SetEntryLine(currentSection, nextEntry, Widen(padBefore), Widen(padAfter),
-                                    Widen(raw.substr(0, indentLength)));
-        pendingEntries.push_back(CFileIni::Entry{Widen(key), Widen(value)});
+        lines.AddNew(arena).SetEntryLine(currentSection, nextEntry, Widen(padBefore, arena),
+                                         Widen(padAfter, arena), Widen(raw.substr(0, indentLength), arena));
+        pendingEntries.push_back(CFileIni::Entry{Widen(key, arena), Widen(value, arena)});
         entryKeys.Insert(key, nextEntry);
         ++nextEntry;
     }
@@ -272,13 +284,14 @@ private:
         pendingEntries.clear();
     }
 
-    void AddTextLine(std::u16string text) { lines.AddNew().SetTextLine(std::move(text), std::u16string()); }
+    void AddTextLine(WideString text) { lines.AddNew(arena).SetTextLine(std::move(text), WideString(arena)); }
 
     // The line is kept, with ";" in front of it, as a comment.
-    void AddComment(std::string_view raw) { AddTextLine(Widen(raw, u";")); }
+    void AddComment(std::string_view raw) { AddTextLine(WidenCommented(raw, arena)); }
 
     CArray<CLinea, CLinea>& lines;
     CArray<CFileIni::Sezione, CFileIni::Sezione>& sections;
+    std::pmr::memory_resource* arena;
     std::vector<CFileIni::Entry> pendingEntries;  // of the current section
     FoldedIndex sectionNames;
     FoldedIndex entryKeys;  // of the current section
@@ -290,11 +303,48 @@ private:
 
 }  // namespace
 
-CFileIni::~CFileIni() = default;
+CFileIni::CFileIni(const CFileIni& other)
+    : filePath(other.filePath), lines(other.lines), sections(other.sections), errorText(other.errorText) {}
+
+CFileIni::CFileIni(CFileIni&& other) noexcept
+    : filePath(std::move(other.filePath)),
+      lines(std::move(other.lines)),
+      sections(std::move(other.sections)),
+      errorText(std::move(other.errorText)),
+      arena(std::move(other.arena)) {}
+
+CFileIni& CFileIni::operator=(const CFileIni& other) {
+    if (this == &other)
+        return *this;
+    Clear();
+    filePath = other.filePath;
+    lines = other.lines;
+    sections = other.sections;
+    errorText = other.errorText;
+    return *this;
+}
+
+CFileIni& CFileIni::operator=(CFileIni&& other) noexcept {
+    if (this == &other)
+        return *this;
+    Clear();
+    filePath = std::move(other.filePath);
+    lines = std::move(other.lines);
+    sections = std::move(other.sections);
+    errorText = std::move(other.errorText);
+    arena = std::move(other.arena);
+    return *this;
+}
+
+// The records go before the arena that their strings point into.
+CFileIni::~CFileIni() {
+    Clear();
+}
 
 void CFileIni::Clear() {
     lines.RemoveAll();
     sections.RemoveAll();
+    arena.reset();
 }
 
 bool CFileIni::Load() {
@@ -310,13 +360,18 @@ bool CFileIni::Load() {
 
 void CFileIni::LoadContent(std::string_view bytes) {
     Clear();
-    lines.Reserve(static_cast<std::ptrdiff_t>(ini::CountLines(bytes)));
-    LineParser parser(lines, sections);
+    const std::size_t lineCount = ini::CountLines(bytes);
+    // Only strings longer than the few characters a string holds in place take arena space, at
+    // most 9/4 bytes for each of the line's characters (a ";" that loading adds included), so one
+    // block of this size takes the whole document.
+    arena = std::make_unique<std::pmr::monotonic_buffer_resource>((bytes.size() + lineCount) * 9 / 4 + 64);
+    lines.Reserve(static_cast<std::ptrdiff_t>(lineCount));
+    LineParser parser(lines, sections, arena.get());
     ini::ForEachLine(bytes, [&parser](std::string_view raw) { parser.Parse(raw); });
     parser.Finish();
 }
 
-std::u16string CFileIni::GetValue(const std::u16string& section, const std::u16string& key) {
+std::u16string CFileIni::GetValue(std::u16string_view section, std::u16string_view key) {
     const std::int32_t s = FindSection(section);
     const std::int32_t e = FindEntry(s, key);
     if (s == -1) {
@@ -327,10 +382,10 @@ std::u16string CFileIni::GetValue(const std::u16string& section, const std::u16s
         errorText = u"Unable to locate specified value.";
         return std::u16string();
     }
-    return sections[s].entries[e].value;
+    return std::u16string(sections[s].entries[e].value);
 }
 
-std::int32_t CFileIni::FindSection(const std::u16string& name) const {
+std::int32_t CFileIni::FindSection(std::u16string_view name) const {
     for (std::ptrdiff_t i = 0; i < sections.GetSize(); ++i) {
         if (EqualsIgnoreCase(sections[i].name, name))
             return static_cast<std::int32_t>(i);
@@ -338,7 +393,7 @@ std::int32_t CFileIni::FindSection(const std::u16string& name) const {
     return -1;
 }
 
-std::int32_t CFileIni::FindEntry(std::int32_t sectionIndex, const std::u16string& key) const {
+std::int32_t CFileIni::FindEntry(std::int32_t sectionIndex, std::u16string_view key) const {
     if (sectionIndex < 0 || sectionIndex >= sections.GetSize())
         return -1;
     const CArray<Entry, Entry>& entries = sections[sectionIndex].entries;

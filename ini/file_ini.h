@@ -5,9 +5,16 @@
 // Ignoring case means folding the ASCII letters A-Z onto a-z; every other character, the letters
 // U+00C0-U+00FF that bytes 0x80-0xFF become included, matches only itself. This is the comparison
 // of a wide-string compare under the C locale, the same on every platform.
+//
+// The text of everything a load builds lives in one arena that the document owns: a load makes a
+// few big allocations instead of one per string, and gives them back at once. Copies of records,
+// sections and entries draw from the default heap and outlive the document; so does a copy of the
+// whole document, which shares nothing with its source.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 
@@ -18,22 +25,22 @@ class CFileIni {
 public:
     struct Entry {
         // Never empty, no white space at either end, never contains "[" or ";".
-        std::u16string key;
+        std::pmr::u16string key;
         // Everything after the first "=", without its leading white space.
-        std::u16string value;
+        std::pmr::u16string value;
     };
 
     struct Sezione {
         // Exactly the characters between the opening bracket(s) and the first "]"; may be empty.
-        std::u16string name;
+        std::pmr::u16string name;
         CArray<Entry, Entry> entries;
     };
 
     CFileIni() = default;
-    CFileIni(const CFileIni&) = default;
-    CFileIni(CFileIni&&) noexcept = default;
-    CFileIni& operator=(const CFileIni&) = default;
-    CFileIni& operator=(CFileIni&&) noexcept = default;
+    CFileIni(const CFileIni& other);
+    CFileIni(CFileIni&& other) noexcept;
+    CFileIni& operator=(const CFileIni& other);
+    CFileIni& operator=(CFileIni&& other) noexcept;
     virtual ~CFileIni();
 
     // Reads filePath and builds lines and sections from it. False only when the file cannot be read
@@ -46,14 +53,14 @@ public:
     void LoadContent(std::string_view bytes);
 
     // The value of key in section; an empty string with errorText set when either is missing.
-    std::u16string GetValue(const std::u16string& section, const std::u16string& key);
+    std::u16string GetValue(std::u16string_view section, std::u16string_view key);
 
     // Index of the first section whose name equals name ignoring case; -1 if none.
-    std::int32_t FindSection(const std::u16string& name) const;
+    std::int32_t FindSection(std::u16string_view name) const;
 
     // Index of the first entry of the section whose key equals key ignoring case; -1 if none or when
     // sectionIndex is not the index of a section.
-    std::int32_t FindEntry(std::int32_t sectionIndex, const std::u16string& key) const;
+    std::int32_t FindEntry(std::int32_t sectionIndex, std::u16string_view key) const;
 
     std::u16string filePath;
     CArray<CLinea, CLinea> lines;
@@ -61,5 +68,9 @@ public:
     std::u16string errorText;
 
 private:
+    // Drops lines and sections, then the arena their text lived in.
     void Clear();
+
+    // Where the strings of the loaded lines, sections and entries live; none before the first load.
+    std::unique_ptr<std::pmr::monotonic_buffer_resource> arena;
 };

@@ -82,12 +82,12 @@ protected:
 // The worked example: eleven lines, each record checked member by member.
 
 struct ExpectedLine {
-    std::u16string raw;
+    std::u16string_view raw;
     std::int32_t kind;
-    std::u16string indent;
-    std::u16string text;
-    std::u16string padBeforeEquals;
-    std::u16string padAfterEquals;
+    std::u16string_view indent;
+    std::u16string_view text;
+    std::u16string_view padBeforeEquals;
+    std::u16string_view padAfterEquals;
     std::int32_t sectionIndex;
     std::int32_t entryIndex;
 };

@@ -4,7 +4,7 @@
 
 CLinea::~CLinea() = default;
 
-void CLinea::SetTextLine(std::u16string newText, std::u16string newIndent) {
+void CLinea::SetTextLine(std::pmr::u16string newText, std::pmr::u16string newIndent) {
     kind = kText;
     text = std::move(newText);
     indent = std::move(newIndent);
@@ -14,7 +14,7 @@ void CLinea::SetTextLine(std::u16string newText, std::u16string newIndent) {
     entryIndex = -1;
 }
 
-void CLinea::SetSectionLine(std::int32_t newSectionIndex, std::u16string newText, std::u16string newIndent) {
+void CLinea::SetSectionLine(std::int32_t newSectionIndex, std::pmr::u16string newText, std::pmr::u16string newIndent) {
     kind = kSection;
     sectionIndex = newSectionIndex;
     text = std::move(newText);
@@ -25,8 +25,8 @@ void CLinea::SetSectionLine(std::int32_t newSectionIndex, std::u16string newText
 }
 
 void CLinea::SetEntryLine(std::int32_t newSectionIndex, std::int32_t newEntryIndex,
-                          std::u16string newPadBeforeEquals, std::u16string newPadAfterEquals,
-                          std::u16string newIndent) {
+                          std::pmr::u16string newPadBeforeEquals, std::pmr::u16string newPadAfterEquals,
+                          std::pmr::u16string newIndent) {
     kind = kEntry;
     sectionIndex = newSectionIndex;
     entryIndex = newEntryIndex;
