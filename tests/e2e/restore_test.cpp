@@ -57,8 +57,11 @@ TEST_P(RestoreScenario, TheRoundTripBringsEverySavedItemBackToItsPlace) {
     EXPECT_EQ(restored.at("data/clientmanager/Esportazioni"), kEmptyFolder);
     EXPECT_EQ(restored.count("data/kormo/rec/Exchange - In"), 0u) << "kormo's subfolders do not go to rec";
     EXPECT_EQ(restored.count("config/Dorvel.ini"), 0u) << "Dorvel.ini is saved but never restored";
-    // No copy-back touches the live CommonConfig.xml, and the restore only reads the backup folder.
-    EXPECT_EQ(restored.at("config/CommonConfig.xml"), FreshInstallation().at("config/CommonConfig.xml"));
+    // The configuration folder's CommonConfig.xml carries the old customer details and language in
+    // the new file's structure; without "/common" the common folder's stays as installed. The
+    // restore only reads the backup folder.
+    EXPECT_EQ(restored.at("config/CommonConfig.xml"), MergedConfig("config"));
+    EXPECT_EQ(restored.at("common/CommonConfig.xml"), FreshInstallation().at("common/CommonConfig.xml"));
     EXPECT_EQ(ReadTree(BackupFolder()), backup);
 }
 
@@ -75,7 +78,8 @@ TEST_P(RestoreScenario, AnEmptySavedDataFolderLeavesTheDataFolderAsInstalled) {
     Tree expected = fresh;
     expected["config/eobd/eobd.ini"] = sample.at("modules/eobd/eobd.ini");
     expected["config/oscillo.ini"] = sample.at("modules/oscillo/oscillo.ini");
-    EXPECT_EQ(WithoutLiveConfig(ReadTree(root)), WithoutLiveConfig(expected));
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    EXPECT_EQ(ReadTree(root), expected);
 }
 
 TEST_P(RestoreScenario, AFailingCopyBackGivesFiveWhileTheLaterStepsStillRun) {
@@ -90,22 +94,122 @@ TEST_P(RestoreScenario, AFailingCopyBackGivesFiveWhileTheLaterStepsStillRun) {
             expected[path] = content;
     }
     expected["data/kormo/In"] = "not a folder";
-    EXPECT_EQ(WithoutLiveConfig(ReadTree(root)), WithoutLiveConfig(expected));
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    EXPECT_EQ(ReadTree(root), expected);
 }
 
 TEST_P(RestoreScenario, ACommonSwitchInAnyOtherFormIsIgnored) {
     const Tree backup = BackUpAndReinstall();
     EXPECT_EQ(Restore({u"/Common"}), 0);
-    EXPECT_EQ(WithoutLiveConfig(ReadTree(root)),
-              WithoutLiveConfig(ExpectedRestore(backup, FreshInstallation())));
+    Tree expected = ExpectedRestore(backup, FreshInstallation());
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    EXPECT_EQ(ReadTree(root), expected);
 }
 
 TEST_P(RestoreScenario, ARestoreRunTwiceGivesTheSameInstallation) {
     const Tree backup = BackUpAndReinstall();
     EXPECT_EQ(Restore(), 0);
     EXPECT_EQ(Restore(), 0);
-    EXPECT_EQ(WithoutLiveConfig(ReadTree(root)),
-              WithoutLiveConfig(ExpectedRestore(backup, FreshInstallation())));
+    Tree expected = ExpectedRestore(backup, FreshInstallation());
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    EXPECT_EQ(ReadTree(root), expected);
+}
+
+// "/common" merges the same saved values into the common folder's own copy, whose other contents
+// and layout differ from the configuration folder's.
+TEST_P(RestoreScenario, TheCommonSwitchAlsoMergesTheCommonFoldersFile) {
+    const Tree backup = BackUpAndReinstall();
+    EXPECT_EQ(Restore({u"/common"}), 0);
+    Tree expected = ExpectedRestore(backup, FreshInstallation());
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    expected["common/CommonConfig.xml"] = MergedConfig("common");
+    EXPECT_EQ(ReadTree(root), expected);
+    EXPECT_EQ(ReadTree(BackupFolder()), backup);
+}
+
+TEST_P(RestoreScenario, TheCommonSwitchWithoutAFileThereGivesFiveAfterTheOtherSteps) {
+    const Tree backup = BackUpAndReinstall();
+    fs::remove(root / "common" / "CommonConfig.xml");
+    EXPECT_EQ(Restore({u"/common"}), 5);
+    Tree expected = ExpectedRestore(backup, FreshInstallation());
+    expected.erase("common/CommonConfig.xml");
+    expected["common"] = kEmptyFolder;
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    EXPECT_EQ(ReadTree(root), expected);
+}
+
+// A saved or live CommonConfig.xml that cannot be read or parsed fails the merge: the live file
+// stays byte for byte as it was (or absent), every copy-back still runs, and the code is 5.
+TEST_P(RestoreScenario, AnUnreadableConfigurationFileGivesFiveAndIsLeftAlone) {
+    const struct {
+        const char* name;
+        bool inBackup;        // which file is spoiled: the saved one or the live one
+        const char* content;  // nullptr: the file is missing
+    } cases[] = {
+        {"saved file missing", true, nullptr},
+        {"saved file malformed", true, "<CommonConfig><brand name=\"Lumen\"></CommonConfig>"},
+        {"saved file empty", true, ""},
+        {"live file missing", false, nullptr},
+        {"live file malformed", false, "<CommonConfig>\r\n\t<brand name=\"Lumen\"/>\r\n"},
+        {"live file with two roots", false, "<CommonConfig/><CommonConfig/>"},
+    };
+    const Tree sample = SampleInstallation();
+    WriteTree(root, sample);
+    ASSERT_EQ(Backup(), 0);
+    const Tree backup = ReadTree(BackupFolder());
+    const Tree fresh = FreshInstallation();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root);
+        WriteTree(root, fresh);
+        WriteTree(BackupFolder(), backup);
+        const fs::path spoiled =
+            c.inBackup ? BackupFolder() / "CommonConfig.xml" : root / "config" / "CommonConfig.xml";
+        if (c.content == nullptr) {
+            fs::remove(spoiled);
+        } else {
+            WriteFile(spoiled, c.content);
+        }
+        EXPECT_EQ(Restore(), 5);
+
+        Tree saved = backup;
+        Tree expected = ExpectedRestore(backup, fresh);
+        // The spoiled file stays as it was written, or absent; the other is merged or untouched.
+        Tree& holder = c.inBackup ? saved : expected;
+        const std::string entry = c.inBackup ? "CommonConfig.xml" : "config/CommonConfig.xml";
+        if (c.content == nullptr) {
+            holder.erase(entry);
+        } else {
+            holder[entry] = c.content;
+        }
+        EXPECT_EQ(ReadTree(root), expected);
+        EXPECT_EQ(ReadTree(BackupFolder()), saved);
+    }
+}
+
+// The common folder's file on a disk that is full: its merge cannot be written, so the restore
+// gives 5, and the installed file survives whole. Without "/common" the same restore succeeds.
+TEST_P(RestoreScenario, ACommonFolderOnAFullDiskKeepsItsFileAndGivesFive) {
+    if (runner->Name() == "wine")
+        GTEST_SKIP() << "the full disk is mounted in this test's own mount namespace, which the Wine server "
+                        "started by earlier tests does not share";
+    const Tree backup = BackUpAndReinstall();
+    const ScopedTmpfs disk(root / "common", "size=64k");
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    const Tree fresh = FreshInstallation();
+    WriteFile(root / "common" / "CommonConfig.xml", fresh.at("common/CommonConfig.xml"));
+    ASSERT_EQ(FillFileSystem(root / "common" / "filler"), ENOSPC);
+    const std::string filler = ReadFile(root / "common" / "filler");
+
+    EXPECT_EQ(Restore({u"/common"}), 5);
+    Tree expected = ExpectedRestore(backup, fresh);
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    expected["common/filler"] = filler;
+    EXPECT_EQ(ReadTree(root), expected);
+
+    EXPECT_EQ(Restore(), 0);
+    EXPECT_EQ(ReadTree(root), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, RestoreScenario, testing::ValuesIn(AllBuilds()), BuildName);

@@ -1,7 +1,14 @@
 #include "tests/e2e/scenario_support.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -165,10 +172,51 @@ Tree ExpectedRestore(const Tree& backup, const Tree& fresh) {
     return restored;
 }
 
+std::string MergedConfig(const std::string& folder) {
+    return ReadFile(ExamplesFolder() / "merged" / folder / "CommonConfig.xml");
+}
+
 Tree WithoutLiveConfig(Tree tree) {
     tree.erase("config/CommonConfig.xml");
     tree.erase("common/CommonConfig.xml");
     return tree;
+}
+
+ScopedTmpfs::ScopedTmpfs(const fs::path& where, const char* options) : where_(where) {
+    fs::create_directories(where_);
+    if (::geteuid() != 0) {
+        reason_ = "not running as root, so no tmpfs can be mounted";
+        return;
+    }
+    // In a mount namespace of this process's own the mount vanishes with the process, even when it
+    // is killed before the destructor runs; where that is refused, it is a plain mount.
+    static const bool privateMounts =
+        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    static_cast<void>(privateMounts);
+    if (::mount("tmpfs", where_.c_str(), "tmpfs", 0, options) != 0) {
+        reason_ = std::string("mounting a tmpfs is not permitted here: ") + std::strerror(errno);
+        return;
+    }
+    mounted_ = true;
+}
+
+ScopedTmpfs::~ScopedTmpfs() {
+    if (mounted_)
+        ::umount2(where_.c_str(), MNT_DETACH);
+}
+
+int FillFileSystem(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return errno;
+    const std::string block(4096, 'f');
+    int error = 0;
+    while (error == 0) {
+        if (::write(fd, block.data(), block.size()) < 0)
+            error = errno;
+    }
+    ::close(fd);
+    return error;
 }
 
 void Scenario::SetUp() {

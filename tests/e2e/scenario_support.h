@@ -39,9 +39,35 @@ Tree ExpectedBackup(const Tree& sample);
 // What the new installation holds after a restore from that backup over the fresh defaults.
 Tree ExpectedRestore(const Tree& backup, const Tree& fresh);
 
+// The live CommonConfig.xml of examples/fresh in "config" or "common" once the sample's saved one
+// has been merged into it, as examples/merged spells it out.
+std::string MergedConfig(const std::string& folder);
+
 // The tree without the live CommonConfig.xml files of a fresh installation: those are the merge's
 // business, not the copy-backs'.
 Tree WithoutLiveConfig(Tree tree);
+
+// A small tmpfs mounted over a scratch folder for as long as the object lives, in a mount namespace
+// of the test process's own where permitted (the tool, started from here, sees it too). Mounting
+// needs root; mounted() says whether it worked, reason() why not.
+class ScopedTmpfs {
+public:
+    ScopedTmpfs(const std::filesystem::path& where, const char* options);
+    ~ScopedTmpfs();
+    ScopedTmpfs(const ScopedTmpfs&) = delete;
+    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::filesystem::path where_;
+    bool mounted_ = false;
+    std::string reason_;
+};
+
+// Writes to a new file until the file system refuses; the errno of that refusal.
+int FillFileSystem(const std::filesystem::path& file);
 
 // One scenario against one build (the test parameter): a scratch folder, the runner, and the
 // paths of the installation below the scratch folder.
