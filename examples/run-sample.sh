@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job on the bundled sample: builds the POSIX tool, backs up the old installation of
 # examples/sample/ into a scratch common application-data folder, removes the installation, installs
-# the fresh defaults of examples/fresh/, restores, and reports what came back where.
+# the fresh defaults of examples/fresh/, restores with "/common", and reports what came back where
+# and what the merge carried into the new CommonConfig.xml files.
 # Everything it writes lands in scratch/ at the top of the repository.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -48,8 +49,8 @@ rm -rf "$install"
 mkdir -p "$install"
 cp -R examples/fresh/. "$install/"
 
-echo "== lumvar /restore config data common"
-run /restore "$install/config" "$install/data" "$install/common"
+echo "== lumvar /restore config data common /common"
+run /restore "$install/config" "$install/data" "$install/common" /common
 
 # Where a file of the old installation comes back by the copy-back steps, as "destination|group";
 # nothing when it does not come back.
@@ -118,16 +119,46 @@ while IFS= read -r folder; do
   if [ -d "$install/$folder" ]; then state="is back"; else state="is MISSING"; fi
   echo "     $folder/ (an empty folder) $state"
 done < examples/sample-empty-folders.txt
-if cmp -s "$install/config/CommonConfig.xml" examples/fresh/config/CommonConfig.xml; then
-  echo "     config/CommonConfig.xml is as installed"
-else
-  echo "     config/CommonConfig.xml was rewritten by the restore"
-fi
 saved=()
 unsaved=()
 for path in "${not_restored[@]}"; do
+  [ "$path" = suite/Common/CommonConfig.xml ] && continue   # merged, not copied: reported below
   if [ -f "$backup/${path##*/}" ]; then saved+=("$path"); else unsaved+=("$path"); fi
 done
 echo "   in the backup folder but not copied back: ${saved[*]}"
 echo "   not saved (other extensions, subfolders of fumi and gas):"
 printf '     %s\n' "${unsaved[@]}"
+
+# The merge: the old installation's choices in the new CommonConfig.xml, whose other lines stay as
+# installed. The merge changes lines in place, so the files compare line by line: the changed lines
+# are shown, the elements of the others named.
+merge_report() {
+  local folder="$1" installed="examples/fresh/$1/CommonConfig.xml" merged="$install/$1/CommonConfig.xml"
+  echo "== $folder/CommonConfig.xml: the new file with the old installation's choices merged in"
+  if [ ! -f "$merged" ]; then
+    echo "   MISSING"
+    return
+  fi
+  # Lines of the merged file that differ (diff) or not (same) from the installed one's.
+  lines() {
+    awk -v want="$1" 'NR == FNR { installed[FNR] = $0; next }
+      (($0 != installed[FNR]) == (want == "diff")) { sub(/^[ \t]+/, ""); print }' "$installed" "$merged"
+  }
+  # The element names of such lines, start tags only.
+  names() { sed -nE 's/^<([^/?! >]+).*/\1/p' | paste -sd ',' | sed 's/,/, /g'; }
+  echo "   changed by the merge ($(lines diff | wc -l) of $(wc -l < "$merged") lines):"
+  lines diff | sed 's/^/     /'
+  echo "   as installed: $(lines same | names)"
+  if cmp -s "$merged" "examples/merged/$folder/CommonConfig.xml"; then
+    echo "   byte for byte as examples/merged/$folder/CommonConfig.xml expects"
+  else
+    echo "   DIFFERS from examples/merged/$folder/CommonConfig.xml"
+  fi
+}
+merge_report config
+merge_report common
+if cmp -s examples/sample/suite/Common/CommonConfig.xml "$backup/CommonConfig.xml"; then
+  echo "   the saved CommonConfig.xml in the backup folder is unchanged"
+else
+  echo "   the saved CommonConfig.xml in the backup folder CHANGED"
+fi
