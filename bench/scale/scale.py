@@ -1,0 +1,661 @@
+#!/usr/bin/env python3
+"""The whole tool at scale against what a user would run instead (cp -r, /bin/cp, pugixml).
+
+Run through bench/scale/run.sh, which builds the Release binaries first. Every comparison runs both
+sides in one go, alternating A B A B after one untimed run of each (which warms the page cache and
+checks that both sides produced the same files); outputs are wiped, untimed, before every run.
+Figures are medians of wall time; the CPU time (user + system, the process and everything it
+waited for) is reported beside them, because it moves much less than wall time when other work
+shares the machine.
+"""
+import argparse
+import datetime
+import json
+import os
+import shlex
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+GEN = os.path.join(HERE, "gen.py")
+BEGIN = "<!-- scale figures: begin (written by bench/scale/run.sh) -->"
+END = "<!-- scale figures: end -->"
+
+
+def log(text):
+    print(text, flush=True)
+
+
+class Run:
+    """One finished process: wall time, CPU time, exit code."""
+
+    def __init__(self, wall, cpu, code):
+        self.wall, self.cpu, self.code = wall, cpu, code
+
+
+def run(argv, env=None, stdout=subprocess.DEVNULL):
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, env=env, stdout=stdout, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    error = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    if process.returncode != 0:
+        raise SystemExit("failed (%d): %s\n%s" % (process.returncode, " ".join(argv), error))
+    return Run(wall, usage.ru_utime + usage.ru_stime, process.returncode)
+
+
+def peak_kb(argv, env=None):
+    """Peak resident set of one run, in KB, read by GNU time: the rusage that Python gets for its own
+    children counts the Python process's pages too (the child starts as a copy of it), which GNU time's
+    small child does not."""
+    out = "/tmp/lumvar-scale-peak.%d" % os.getpid()
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out] + argv, env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(out) as handle:
+        value = int(handle.read().split()[-1])
+    os.remove(out)
+    return value
+
+
+def wipe(*paths):
+    for path in paths:
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path)
+        elif os.path.exists(path):
+            os.remove(path)
+    os.sync()
+
+
+def tree_listing(root):
+    """Relative path and size of every file below root, and the relative path of every folder."""
+    files, folders = {}, set()
+    for folder, subfolders, names in os.walk(root):
+        relative = os.path.relpath(folder, root)
+        folders.update(os.path.normpath(os.path.join(relative, name)) for name in subfolders)
+        for name in names:
+            files[os.path.normpath(os.path.join(relative, name))] = os.path.getsize(os.path.join(folder, name))
+    return files, folders
+
+
+def same_trees(a, b, what):
+    left, right = tree_listing(a), tree_listing(b)
+    if left != right:
+        only_a = sorted(set(left[0]) ^ set(right[0]))[:5]
+        raise SystemExit("%s: the two sides produced different files (%s ...)" % (what, only_a))
+
+
+class Pair:
+    """A comparison: our side (A) and the peer (B), each with a preparation that is not timed."""
+
+    def __init__(self, name, ours, theirs, prepare_ours, prepare_theirs, check=None):
+        self.name, self.ours, self.theirs = name, ours, theirs
+        self.prepare_ours, self.prepare_theirs, self.check = prepare_ours, prepare_theirs, check
+
+    def measure(self, runs):
+        self.prepare_ours()
+        self.ours()
+        self.prepare_theirs()
+        self.theirs()
+        if self.check:
+            self.check()
+        a, b = [], []
+        for _ in range(runs):
+            self.prepare_ours()
+            a.append(self.ours())
+            self.prepare_theirs()
+            b.append(self.theirs())
+        return Result(self.name, a, b)
+
+
+class Result:
+    def __init__(self, name, a, b):
+        self.name = name
+        self.a = [r.wall for r in a]
+        self.b = [r.wall for r in b]
+        self.a_cpu = statistics.median(r.cpu for r in a)
+        self.b_cpu = statistics.median(r.cpu for r in b)
+
+    @property
+    def ours(self):
+        return statistics.median(self.a)
+
+    @property
+    def theirs(self):
+        return statistics.median(self.b)
+
+    @property
+    def ratio(self):
+        return self.ours / self.theirs
+
+    @property
+    def cpu_ratio(self):
+        return self.a_cpu / self.b_cpu if self.b_cpu > 0 else float("nan")
+
+    def spread(self, values):
+        return "%.3f–%.3f" % (min(values), max(values))
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.bin = os.path.abspath(args.bin)
+        self.lumvar = os.path.join(self.bin, "lumvar")
+        self.cmd = os.path.join(self.bin, "lumvar-cmd")
+        self.copy_step = os.path.join(self.bin, "scale_copy_step")
+        self.xml = os.path.join(self.bin, "scale_xml")
+        self.work = os.path.abspath(args.work)
+        os.makedirs(self.work, exist_ok=True)
+        self.results = {}
+        self.notes = []
+
+    def path(self, *parts):
+        return os.path.join(self.work, *parts)
+
+    def env(self, program_data):
+        env = dict(os.environ)
+        env["ProgramData"] = program_data
+        return env
+
+    def generate(self, files):
+        out = self.path("installation-%d" % files)
+        started = time.perf_counter()
+        result = subprocess.run([sys.executable, GEN, "installation", "--files", str(files), "--out", out,
+                                 "--seed", str(self.args.seed)], check=True, capture_output=True, text=True)
+        manifest = json.loads(result.stdout)
+        log("   installation of %d files, %.0f MB (ready in %.1f s)"
+            % (manifest["total_files"], manifest["total_bytes"] / 1e6, time.perf_counter() - started))
+        return out, manifest
+
+    def fresh_template(self):
+        out = self.path("fresh")
+        subprocess.run([sys.executable, GEN, "fresh", "--out", out, "--seed", str(self.args.seed)], check=True)
+        return out
+
+    # ---- the comparisons ----------------------------------------------------------------------
+
+    def backup_pair(self, inst):
+        ours_pd, theirs_pd = self.path("out", "backup-ours"), self.path("out", "backup-theirs")
+        script = self.path("out", "backup-cp.sh")
+        self.write_backup_script(inst, os.path.join(theirs_pd, "Lumvar"), script)
+
+        def prepare_ours():
+            wipe(ours_pd)
+            os.makedirs(ours_pd)
+
+        def prepare_theirs():
+            wipe(theirs_pd)
+            os.makedirs(theirs_pd)
+
+        return Pair("/backup", lambda: run([self.lumvar, "/backup", inst + "/suite", inst + "/modules", inst + "/data"],
+                                           env=self.env(ours_pd)),
+                    lambda: run(["/bin/sh", script]), prepare_ours, prepare_theirs,
+                    lambda: same_trees(os.path.join(ours_pd, "Lumvar"), os.path.join(theirs_pd, "Lumvar"), "/backup"))
+
+    def write_backup_script(self, inst, backup, script):
+        """cp of exactly the files that "/backup" saves, into the same places, with as few cp runs as
+        the layout allows: the five single files at once, each module folder's matching files at
+        once per destination, the data folder with one cp -r."""
+        q = shlex.quote
+        lines = ["set -e", "mkdir -p %s" % " ".join(q(os.path.join(backup, p)) for p in
+                                                     ("diesel", "gas", "Data/diesel", "Data/gas"))]
+        singles = [inst + "/suite/Common/CommonConfig.xml", inst + "/modules/eobd/eobd.ini",
+                   inst + "/modules/oscillo/oscillo.ini", inst + "/modules/Utility/Dorvel.ini",
+                   inst + "/modules/wizard/ConfigurationWizard.xml"]
+        lines.append("cp %s %s/" % (" ".join(q(s) for s in singles), q(backup)))
+        for module, settings, data_ext, place in (("fumi", "diesel", "opa", "diesel"), ("gas", "gas", "gas", "gas")):
+            folder = os.path.join(inst, "modules", module)
+            names = sorted(os.listdir(folder))
+            pick = lambda exts: [os.path.join(folder, n) for n in names
+                                 if os.path.isfile(os.path.join(folder, n)) and
+                                 os.path.splitext(n)[1][1:].lower() in exts]
+            lines.append("cp %s %s/" % (" ".join(q(p) for p in pick({"crk", "ini", "txt", "xml"})),
+                                        q(os.path.join(backup, settings))))
+            lines.append("cp %s %s/" % (" ".join(q(p) for p in pick({data_ext})), q(os.path.join(backup, "Data", place))))
+        lines.append("cp -r %s/. %s/" % (q(inst + "/data"), q(os.path.join(backup, "Data"))))
+        with open(script, "w") as handle:
+            handle.write("\n".join(lines) + "\n")
+
+    def restore_pair(self, inst):
+        """Restores from one backup made by the tool (untimed) into a fresh installation."""
+        saved_pd = self.path("out", "restore-source")
+        wipe(saved_pd)
+        os.makedirs(saved_pd)
+        run([self.lumvar, "/backup", inst + "/suite", inst + "/modules", inst + "/data"], env=self.env(saved_pd))
+        fresh = self.fresh_template()
+        ours, theirs = self.path("out", "restore-ours"), self.path("out", "restore-theirs")
+        script = self.path("out", "restore-cp.sh")
+        self.write_restore_script(os.path.join(saved_pd, "Lumvar"), theirs, script)
+
+        def prepare(target):
+            def go():
+                wipe(target)
+                shutil.copytree(fresh, target)
+            return go
+
+        return Pair("/restore", lambda: run([self.lumvar, "/restore", ours + "/config", ours + "/data", ours + "/common"],
+                                            env=self.env(saved_pd)),
+                    lambda: run(["/bin/sh", script]), prepare(ours), prepare(theirs),
+                    lambda: self.check_restore(ours, theirs))
+
+    def check_restore(self, ours, theirs):
+        # The merge rewrites our CommonConfig.xml (cp leaves it as installed); compare the rest.
+        left, right = tree_listing(ours), tree_listing(theirs)
+        for files in (left[0], right[0]):
+            files.pop("config/CommonConfig.xml", None)
+        if left != right:
+            raise SystemExit("/restore: the two sides produced different files (%s ...)"
+                             % sorted(set(left[0]) ^ set(right[0]))[:5])
+
+    def write_restore_script(self, backup, target, script):
+        """cp of the twelve saved items into the same destinations as the copy-back steps."""
+        q = shlex.quote
+        data = os.path.join(backup, "Data")
+        lines = ["set -e"]
+
+        def flat(folder, destination):
+            names = [os.path.join(folder, n) for n in sorted(os.listdir(folder)) if os.path.isfile(os.path.join(folder, n))]
+            lines.append("mkdir -p %s" % q(destination))
+            if names:
+                lines.append("cp %s %s/" % (" ".join(q(n) for n in names), q(destination)))
+
+        def tree(folder, destination):
+            lines.append("mkdir -p %s" % q(destination))
+            lines.append("cp -r %s/. %s/" % (q(folder), q(destination)))
+
+        flat(os.path.join(backup, "diesel"), target + "/config/diesel")
+        lines.append("mkdir -p %s && cp %s %s/" % (q(target + "/config/eobd"), q(backup + "/eobd.ini"), q(target + "/config/eobd")))
+        tree(os.path.join(data, "kormo", "Exchange - In"), target + "/data/kormo/In")
+        tree(os.path.join(data, "kormo", "Exchange - Out"), target + "/data/kormo/Out")
+        flat(os.path.join(backup, "gas"), target + "/config/gas")
+        lines.append("cp %s %s %s/" % (q(backup + "/oscillo.ini"), q(backup + "/ConfigurationWizard.xml"), q(target + "/config")))
+        flat(os.path.join(data, "kormo"), target + "/data/kormo/rec")
+        for name in ("clientmanager", "diesel", "gas", "oscillo"):
+            tree(os.path.join(data, name), target + "/data/" + name)
+        with open(script, "w") as handle:
+            handle.write("\n".join(lines) + "\n")
+
+    def xcopy_pair(self, inst):
+        ours, theirs = self.path("out", "xcopy-ours"), self.path("out", "xcopy-theirs")
+        parameters = '/c XCOPY "%s" "%s/" /e /i /v /y' % (inst + "/data", ours)
+        return Pair("XCOPY stand-in /e /v", lambda: run([self.cmd, parameters]),
+                    lambda: run(["cp", "-r", inst + "/data", theirs]),
+                    lambda: wipe(ours), lambda: wipe(theirs), lambda: same_trees(ours, theirs, "XCOPY"))
+
+    def copy_step_pair(self, inst):
+        ours_pd, theirs_pd = self.path("out", "step-ours"), self.path("out", "step-theirs")
+
+        def prepare(folder):
+            def go():
+                wipe(folder)
+                os.makedirs(folder)
+            return go
+
+        return Pair("copy step per file", lambda: run([self.copy_step, "tool", inst + "/modules"], env=self.env(ours_pd)),
+                    lambda: run([self.copy_step, "cp", inst + "/modules", theirs_pd + "/Lumvar"]),
+                    prepare(ours_pd), prepare(theirs_pd),
+                    lambda: same_trees(os.path.join(ours_pd, "Lumvar"), os.path.join(theirs_pd, "Lumvar"), "copy step"))
+
+    def matching_files(self, inst):
+        result = subprocess.run([self.copy_step, "cp", inst + "/modules", self.path("out", "count")],
+                                check=True, capture_output=True, text=True)
+        wipe(self.path("out", "count"))
+        return int(result.stdout.strip())
+
+    # ---- settings files -------------------------------------------------------------------------
+
+    def xml_figures(self):
+        size = self.args.xml_mb
+        live = self.path("xml", "CommonConfig-live.xml")
+        saved = self.path("xml", "CommonConfig-saved.xml")
+        for variant, path, mb in (("live", live, size), ("saved", saved, 64 / 1024)):
+            subprocess.run([sys.executable, GEN, "config", "--size-mb", str(mb), "--variant", variant,
+                            "--out", path, "--seed", str(self.args.seed)], check=True)
+        out = subprocess.run([self.xml, "parse", live, str(self.args.xml_rounds)], check=True,
+                             capture_output=True, text=True).stdout
+        parse = json.loads(out)
+        peak = {side: min(peak_kb([self.xml, "load-" + side, live]) for _ in range(3))
+                for side in ("lumvar", "pugixml")}
+        merge = self.merge_figures(saved, live)
+        return {"bytes": os.path.getsize(live), "saved_bytes": os.path.getsize(saved), "parse": parse,
+                "load_peak_kb": peak, "merge": merge}
+
+    def merge_figures(self, saved, live):
+        """The merge end to end: a "/restore" whose backup folder holds only the saved
+        CommonConfig.xml, so every copy-back step finds nothing and the merge is its only work.
+        Peer: the same merge written with pugixml."""
+        pd = self.path("merge", "ProgramData")
+        wipe(self.path("merge"))
+        os.makedirs(os.path.join(pd, "Lumvar"))
+        shutil.copy(saved, os.path.join(pd, "Lumvar", "CommonConfig.xml"))
+        target = self.path("merge", "installation")
+        peer_live = self.path("merge", "pugixml-live.xml")
+
+        def prepare_ours():
+            wipe(target)
+            for folder in ("config", "data", "common"):
+                os.makedirs(os.path.join(target, folder))
+            shutil.copy(live, os.path.join(target, "config", "CommonConfig.xml"))
+
+        def ours():
+            return run([self.lumvar, "/restore", target + "/config", target + "/data", target + "/common"],
+                       env=self.env(pd))
+
+        prepare_ours()
+        try:
+            ours()
+        except SystemExit as failure:
+            return {"pending": "the restore failed: %s" % str(failure).splitlines()[0]}
+        with open(os.path.join(target, "config", "CommonConfig.xml"), "rb") as handle:
+            merged = b'<brand name="Lumen Diagnostica Pro"/>' in handle.read(1 << 16)
+        if not merged:
+            return {"pending": "this build's /restore does not merge CommonConfig.xml yet"}
+        pair = Pair("merge", ours, lambda: run([self.xml, "merge-pugixml", saved, peer_live]),
+                    prepare_ours, lambda: shutil.copy(live, peer_live))
+        a, b = [], []
+        for _ in range(self.args.runs):
+            pair.prepare_ours()
+            a.append(pair.ours())
+            pair.prepare_theirs()
+            b.append(pair.theirs())
+        result = Result("merge", a, b)
+        peaks = []
+        for _ in range(3):
+            prepare_ours()
+            peaks.append((peak_kb([self.lumvar, "/restore", target + "/config", target + "/data", target + "/common"],
+                                  env=self.env(pd)), 0))
+            shutil.copy(live, peer_live)
+            peaks[-1] = (peaks[-1][0], peak_kb([self.xml, "merge-pugixml", saved, peer_live]))
+        return {"ours": result.ours, "theirs": result.theirs, "ours_cpu": result.a_cpu, "theirs_cpu": result.b_cpu,
+                "ours_peak_kb": min(p[0] for p in peaks), "theirs_peak_kb": min(p[1] for p in peaks),
+                "spread_ours": result.spread(result.a), "spread_theirs": result.spread(result.b)}
+
+    # ---- the whole run --------------------------------------------------------------------------
+
+    def main(self):
+        args = self.args
+        started = time.perf_counter()
+        log("== Lumvar at scale, work folder %s, %d runs of each side" % (self.work, args.runs))
+        main_size = args.main_files
+        sizes = sorted(set(args.sizes) | {main_size})
+        installs = {}
+        log("== Generating installations")
+        for files in sizes:
+            installs[files] = self.generate(files)
+        inst, manifest = installs[main_size]
+        os.makedirs(self.path("out"), exist_ok=True)
+
+        table = []
+        log("== %d files: /backup, /restore, XCOPY stand-in, copy step" % main_size)
+        for make in (self.backup_pair, self.restore_pair, self.xcopy_pair, self.copy_step_pair):
+            result = make(inst).measure(args.runs)
+            table.append(result)
+            log("   %-22s ours %.3f s  peer %.3f s  ratio %.2f  (CPU ratio %.2f)"
+                % (result.name, result.ours, result.theirs, result.ratio, result.cpu_ratio))
+            wipe(self.path("out"))
+            os.makedirs(self.path("out"))
+        matching = self.matching_files(inst)
+
+        log("== Settings file of %.0f MB: load and parse, merge" % args.xml_mb)
+        xml = self.xml_figures()
+        log("   load+parse ours %.3f s  pugixml %.3f s  ratio %.2f"
+            % (xml["parse"]["lumvar"], xml["parse"]["pugixml"], xml["parse"]["lumvar"] / xml["parse"]["pugixml"]))
+        log("   merge: %s" % json.dumps(xml["merge"]))
+
+        log("== Scaling: /backup and /restore against cp for %s files" % ", ".join(str(s) for s in sizes))
+        series = {}
+        for files in sizes:
+            if files == main_size:
+                series[files] = (table[0], table[1])
+                continue
+            runs = max(1, args.scale_runs)
+            backup = self.backup_pair(installs[files][0]).measure(runs)
+            restore = self.restore_pair(installs[files][0]).measure(runs)
+            series[files] = (backup, restore)
+            log("   %6d files: /backup %.3f s (cp %.3f s), /restore %.3f s (cp %.3f s)"
+                % (files, backup.ours, backup.theirs, restore.ours, restore.theirs))
+            wipe(self.path("out"))
+            os.makedirs(self.path("out"))
+            if not args.keep and files != main_size:
+                wipe(installs[files][0])
+
+        figures = {
+            "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+            "machine": machine(),
+            "work": self.work,
+            "filesystem": filesystem(self.work),
+            "runs": args.runs,
+            "scale_runs": args.scale_runs,
+            "main": {"files": manifest["total_files"], "bytes": manifest["total_bytes"], "matching": matching},
+            "table": [{"name": r.name, "ours": r.ours, "theirs": r.theirs, "ours_cpu": r.a_cpu, "theirs_cpu": r.b_cpu,
+                       "spread_ours": r.spread(r.a), "spread_theirs": r.spread(r.b)} for r in table],
+            "xml": xml,
+            "series": {files: {"bytes": installs[files][1]["total_bytes"],
+                               "backup": [b.ours, b.theirs], "restore": [r.ours, r.theirs]}
+                       for files, (b, r) in series.items()},
+            "elapsed": time.perf_counter() - started,
+        }
+        if not args.keep:
+            wipe(self.work)
+        report(figures, args.doc, args.plot, args.figures)
+
+
+def machine():
+    model = "unknown processor"
+    with open("/proc/cpuinfo") as handle:
+        for line in handle:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    load = os.getloadavg()[0]
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
+    return "%s, %d cores, %.0f GB memory, load average %.1f at the start" % (model, os.cpu_count(), memory, load)
+
+
+def filesystem(path):
+    best, kind = "", "unknown"
+    with open("/proc/mounts") as handle:
+        for line in handle:
+            parts = line.split()
+            if path.startswith(parts[1]) and len(parts[1]) > len(best):
+                best, kind = parts[1], parts[2]
+    return kind
+
+
+TARGETS = {
+    "/backup": ("at most 1.5 times", 1.5),
+    "/restore": ("at most 1.5 times", 1.5),
+    "XCOPY stand-in /e /v": ("at most 1.3 times", 1.3),
+    "copy step per file": ("at most 0.5 times", 0.5),
+}
+PEERS = {
+    "/backup": "cp of the same files (one cp -r for the data folder)",
+    "/restore": "cp of the same twelve items back",
+    "XCOPY stand-in /e /v": "cp -r of the data folder (no verification)",
+    "copy step per file": "posix_spawn of /bin/cp per file",
+}
+
+
+def verdict(ratio, limit):
+    return "met" if ratio <= limit else "missed"
+
+
+def report(f, doc, plot, figures_path):
+    lines = []
+    main = f["main"]
+    lines.append("Run of %s on %s; work folder on %s. Wall times are medians of %d runs of each side "
+                 "(alternating, after one untimed run of each); the range of all runs is given beside "
+                 "each figure. CPU is user + system time of the process and of everything it started."
+                 % (f["date"], f["machine"], f["filesystem"], f["runs"]))
+    lines.append("")
+    lines.append("Installation: %d files, %.2f GB; %d matching files in the fumi and gas folders."
+                 % (main["files"], main["bytes"] / 1e9, main["matching"]))
+    lines.append("")
+    lines.append("| What | Lumvar (s) | Peer | Peer (s) | Ratio | CPU ratio | Target | |")
+    lines.append("|---|---|---|---|---|---|---|---|")
+    for row in f["table"]:
+        name = row["name"]
+        ours, theirs = row["ours"], row["theirs"]
+        text, limit = TARGETS[name]
+        if name == "copy step per file":
+            per = main["matching"]
+            lines.append("| %s (%d files; per file) | %.3f (%.2f ms, %s) | %s | %.3f (%.2f ms, %s) | %.2f | %.2f | %s | %s |"
+                         % (name, per, ours, ours / per * 1e3, row["spread_ours"], PEERS[name], theirs,
+                            theirs / per * 1e3, row["spread_theirs"], ours / theirs,
+                            row["ours_cpu"] / row["theirs_cpu"], text, verdict(ours / theirs, limit)))
+            continue
+        lines.append("| %s | %.3f (%s) | %s | %.3f (%s) | %.2f | %.2f | %s | %s |"
+                     % (name, ours, row["spread_ours"], PEERS[name], theirs, row["spread_theirs"], ours / theirs,
+                        row["ours_cpu"] / row["theirs_cpu"], text, verdict(ours / theirs, limit)))
+    xml = f["xml"]
+    parse = xml["parse"]
+    ratio = parse["lumvar"] / parse["pugixml"]
+    lines.append("| LoadFileText + ParseDocument, %.1f MB settings file | %.3f (fastest %.3f) | pugixml load_file | "
+                 "%.3f (fastest %.3f) | %.2f | | at most 1.0 times | %s |"
+                 % (xml["bytes"] / 1e6, parse["lumvar"], parse["lumvar_min"], "" if False else parse["pugixml"],
+                    parse["pugixml_min"], ratio, verdict(ratio, 1.0)))
+    merge = xml["merge"]
+    if "pending" in merge:
+        lines.append("| merge of a %.1f MB live file end to end | pending: %s | pugixml, same merge | | | | | |"
+                     % (xml["bytes"] / 1e6, merge["pending"]))
+        lines.append("| peak memory of that merge | pending | | | | | at most 4 times the file | |")
+    else:
+        lines.append("| merge of a %.1f MB live file end to end (\"/restore\", saved file %d KB) | %.3f (%s) | "
+                     "pugixml, same merge, layout kept | %.3f (%s) | %.2f | %.2f | (none) | |"
+                     % (xml["bytes"] / 1e6, xml["saved_bytes"] // 1024, merge["ours"], merge["spread_ours"],
+                        merge["theirs"], merge["spread_theirs"], merge["ours"] / merge["theirs"],
+                        merge["ours_cpu"] / merge["theirs_cpu"]))
+        times = merge["ours_peak_kb"] * 1024 / xml["bytes"]
+        lines.append("| peak memory of that merge (maximum resident set) | %.1f MB = %.2f times the file | pugixml | "
+                     "%.1f MB | %.2f | | at most 4 times the file | %s |"
+                     % (merge["ours_peak_kb"] / 1024, times, merge["theirs_peak_kb"] / 1024,
+                        merge["ours_peak_kb"] / merge["theirs_peak_kb"], verdict(times, 4.0)))
+    peak = xml["load_peak_kb"]
+    lines.append("| peak memory of load + parse alone | %.1f MB | pugixml load_file | %.1f MB | %.2f | | | |"
+                 % (peak["lumvar"] / 1024, peak["pugixml"] / 1024, peak["lumvar"] / peak["pugixml"]))
+    lines.append("")
+    lines.append("Time against installation size (medians of %d runs at each size but the %d-file one):"
+                 % (f["scale_runs"], main["files"]))
+    lines.append("")
+    lines.append("| Files | GB | /backup (s) | cp (s) | /restore (s) | cp back (s) |")
+    lines.append("|---|---|---|---|---|---|")
+    series = sorted(f["series"].items(), key=lambda item: int(item[0]))
+    for files, row in series:
+        lines.append("| %d | %.2f | %.3f | %.3f | %.3f | %.3f |" % (int(files), row["bytes"] / 1e9, row["backup"][0],
+                                                                   row["backup"][1], row["restore"][0], row["restore"][1]))
+    fits = []
+    for index, label in ((0, "/backup"), (1, "cp for the backup")):
+        fits.append((label, linear_fit([(int(k), v["backup"][index]) for k, v in series])))
+    for index, label in ((0, "/restore"), (1, "cp for the restore")):
+        fits.append((label, linear_fit([(int(k), v["restore"][index]) for k, v in series])))
+    lines.append("")
+    lines.append("Straight-line fits of time against the number of files: " + "; ".join(
+        "%s %.3f s per 1,000 files, R² %.3f" % (label, slope * 1000, r2) for label, (slope, _, r2) in fits) + ".")
+    lines.append("")
+    lines.append("![Time against installation size](%s)" % os.path.basename(plot))
+    lines.append("")
+    lines.append("Full run: %.0f s." % f["elapsed"])
+    block = "\n".join(lines)
+    print()
+    print(block)
+
+    if os.path.exists(doc):
+        with open(doc) as handle:
+            text = handle.read()
+    else:
+        text = "# Performance\n\n%s\n%s\n" % (BEGIN, END)
+    if BEGIN in text and END in text:
+        head, rest = text.split(BEGIN, 1)
+        tail = rest.split(END, 1)[1]
+        text = head + BEGIN + "\n" + block + "\n" + END + tail
+    else:
+        text += "\n%s\n%s\n%s\n" % (BEGIN, block, END)
+    with open(doc, "w") as handle:
+        handle.write(text)
+    with open(figures_path, "w") as handle:
+        json.dump(f, handle, indent=1)
+    draw(series, plot)
+
+
+def linear_fit(points):
+    n = len(points)
+    mx = sum(x for x, _ in points) / n
+    my = sum(y for _, y in points) / n
+    sxx = sum((x - mx) ** 2 for x, _ in points)
+    sxy = sum((x - mx) * (y - my) for x, y in points)
+    slope = sxy / sxx if sxx else 0.0
+    intercept = my - slope * mx
+    total = sum((y - my) ** 2 for _, y in points)
+    residual = sum((y - intercept - slope * x) ** 2 for x, y in points)
+    return slope, intercept, (1 - residual / total) if total else 1.0
+
+
+def draw(series, plot):
+    if shutil.which("gnuplot") is None:
+        log("gnuplot not found: no plot")
+        return
+    data = plot + ".dat"
+    with open(data, "w") as handle:
+        for files, row in series:
+            handle.write("%d %f %f %f %f\n" % (int(files), row["backup"][0], row["backup"][1],
+                                                row["restore"][0], row["restore"][1]))
+    script = "\n".join([
+        "set terminal pngcairo size 900,560 font 'sans,11'" if has_pngcairo() else "set terminal png size 900,560",
+        "set output '%s'" % plot,
+        "set title 'Lumvar at scale: time against installation size'",
+        "set xlabel 'files in the installation (about 52 KB each on average)'",
+        "set ylabel 'seconds (median)'",
+        "set key top left",
+        "set grid",
+        "set xrange [0:*]",
+        "set fit quiet",
+        "set fit logfile '/dev/null'",
+        "set yrange [0:*]",
+        "fb(x) = ab*x + bb; fit fb(x) '%s' using 1:2 via ab, bb" % data,
+        "fr(x) = ar*x + br; fit fr(x) '%s' using 1:4 via ar, br" % data,
+        "plot '%s' using 1:2 with linespoints pt 7 lc rgb '#1f77b4' title '/backup', \\" % data,
+        "     '%s' using 1:3 with linespoints pt 5 lc rgb '#aec7e8' title 'cp of the same files', \\" % data,
+        "     '%s' using 1:4 with linespoints pt 7 lc rgb '#d62728' title '/restore', \\" % data,
+        "     '%s' using 1:5 with linespoints pt 5 lc rgb '#ff9896' title 'cp back', \\" % data,
+        "     fb(x) with lines dt 2 lc rgb '#1f77b4' title 'straight line through /backup', \\",
+        "     fr(x) with lines dt 2 lc rgb '#d62728' title 'straight line through /restore'",
+    ])
+    subprocess.run(["gnuplot"], input=script, text=True, check=True, capture_output=True)
+    os.remove(data)
+    for leftover in ("fit.log",):
+        if os.path.exists(leftover):
+            os.remove(leftover)
+
+
+def has_pngcairo():
+    result = subprocess.run(["gnuplot", "-e", "set terminal"], capture_output=True, text=True)
+    return "pngcairo" in (result.stdout + result.stderr)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--bin", required=True, help="folder with lumvar, lumvar-cmd, scale_copy_step, scale_xml")
+    parser.add_argument("--work", default="/dev/shm/lumvar-scale", help="scratch folder for installations and outputs")
+    parser.add_argument("--runs", type=int, default=5, help="timed runs of each side at the main size")
+    parser.add_argument("--scale-runs", type=int, default=3, help="timed runs of each side at the other sizes")
+    parser.add_argument("--main-files", type=int, default=20000)
+    parser.add_argument("--sizes", type=lambda text: [int(s) for s in text.split(",")], default=[1000, 5000, 20000, 50000])
+    parser.add_argument("--xml-mb", type=float, default=20)
+    parser.add_argument("--xml-rounds", type=int, default=11)
+    parser.add_argument("--seed", type=int, default=2026)
+    parser.add_argument("--doc", default=os.path.join(REPO, "docs", "performance.md"))
+    parser.add_argument("--plot", default=os.path.join(REPO, "docs", "performance-scale.png"))
+    parser.add_argument("--figures", default=os.path.join(REPO, "build", "scale", "scale-figures.json"),
+                        help="all figures of the run, as JSON")
+    parser.add_argument("--keep", action="store_true", help="keep the work folder (generated installations)")
+    Bench(parser.parse_args()).main()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
