@@ -3,8 +3,13 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace xml_chars {
 
@@ -85,12 +90,32 @@ inline std::int32_t SkipUntil(const char16_t* s, std::int32_t i, std::int32_t en
     return i;
 }
 
-// First offset from i below end holding character wanted; end when none does.
-inline std::int32_t SkipUntilChar(const char16_t* s, std::int32_t i, std::int32_t end, char16_t wanted) {
-    while (i < end && s[i] != wanted) {
+// First offset from i below end holding character first or second; end when none does. Long runs
+// of text are compared eight characters at a time where the processor offers it.
+inline std::int32_t SkipUntilEither(const char16_t* s, std::int32_t i, std::int32_t end, char16_t first,
+                                    char16_t second) {
+#if defined(__SSE2__)
+    const __m128i wantedFirst = _mm_set1_epi16(static_cast<short>(first));
+    const __m128i wantedSecond = _mm_set1_epi16(static_cast<short>(second));
+    while (end - i >= 8) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi16(chunk, wantedFirst), _mm_cmpeq_epi16(chunk, wantedSecond)));
+        if (mask != 0) {
+            return i + std::countr_zero(static_cast<unsigned>(mask)) / 2;
+        }
+        i += 8;
+    }
+#endif
+    while (i < end && s[i] != first && s[i] != second) {
         ++i;
     }
     return i;
+}
+
+// First offset from i below end holding character wanted; end when none does.
+inline std::int32_t SkipUntilChar(const char16_t* s, std::int32_t i, std::int32_t end, char16_t wanted) {
+    return SkipUntilEither(s, i, end, wanted, wanted);
 }
 
 // The "%d" form of a number.

@@ -162,10 +162,8 @@ CFileXml::NodeKind CFileXml::ScanNode(TokenCursor& cursor, ScannedNode& node) co
                         const char16_t quote = (mode & kInSingleQuote) != 0 ? u'\'' : u'"';
                         if (c != quote) {
                             // Inside a quote only the same quote (and "<" in a malformed node) acts.
-                            std::int32_t j = i + 1;
-                            while (j < end && s[j] != quote && !(malformed && s[j] == u'<')) {
-                                ++j;
-                            }
+                            const std::int32_t j =
+                                xml_chars::SkipUntilEither(s, i + 1, end, quote, malformed ? u'<' : quote);
                             ShiftLast(s, i, j, beforeLast, last);
                             i = j;
                             continue;
@@ -201,7 +199,7 @@ CFileXml::NodeKind CFileXml::ScanNode(TokenCursor& cursor, ScannedNode& node) co
                     }
                     break;
                 case NodeKind::Text:
-                    i = SkipUntil<xml_chars::kTextStop>(s, i + 1, end);
+                    i = xml_chars::SkipUntilEither(s, i + 1, end, u'<', u'>');
                     continue;
                 case NodeKind::EndTag:
                 case NodeKind::CData:

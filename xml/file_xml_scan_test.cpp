@@ -305,6 +305,11 @@ std::u16string RandomMarkup(std::mt19937& rng, std::size_t length) {
         u"?--[[]]CDEANx=='\"' \t\n\rab&;#\u00e9\u4e2d";
     std::u16string text;
     for (std::size_t k = 0; k < length; ++k) {
+        if (rng() % 10 == 0) {
+            // A long run of plain characters, as between the markup of real documents.
+            text.append(5 + rng() % 40, rng() % 2 == 0 ? u'x' : u'\u00e9');
+            continue;
+        }
         if (rng() % 8 == 0) {
             static const char16_t* const words[] = {u"<!--",      u"-->", u"<![CDATA[", u"]]>",
                                                     u"<!DOCTYPE", u"<?x", u"?>",        u"<a b=\"",
@@ -320,8 +325,8 @@ std::u16string RandomMarkup(std::mt19937& rng, std::size_t length) {
 TEST(ScanNode, AgreesWithCharacterByCharacterReading) {
     std::mt19937 rng(20261207);
     CFileXml xml;
-    for (int round = 0; round < 4000; ++round) {
-        const std::u16string text = RandomMarkup(rng, 1 + rng() % 80);
+    for (int round = 0; round < 6000; ++round) {
+        const std::u16string text = RandomMarkup(rng, 1 + rng() % 60);
         CFileXml::TokenCursor fast;
         CFileXml::TokenCursor plain;
         fast.text = text;
