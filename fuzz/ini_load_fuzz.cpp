@@ -183,8 +183,9 @@ void CheckAgainstModel(const CFileIni& document, const Model& model) {
                 "entry count");
         for (std::size_t e = 0; e < model.entries[s].size(); ++e) {
             const CFileIni::Entry& entry = section.entries[static_cast<std::ptrdiff_t>(e)];
-            Require(Same(entry.key, model.entries[s][e].first) && Same(entry.value, model.entries[s][e].second),
-                    "entry differs from the model");
+            Require(
+                Same(entry.key, model.entries[s][e].first) && Same(entry.value, model.entries[s][e].second),
+                "entry differs from the model");
         }
     }
 }
@@ -201,7 +202,8 @@ void CheckInvariants(CFileIni& document, const std::vector<std::u16string>& raws
             Require(line.indent.empty() && line.padBeforeEquals.empty() && line.padAfterEquals.empty(),
                     "text line with members of another kind");
             Require(line.sectionIndex == -1 && line.entryIndex == -1, "text line with indices");
-            Require(Same(line.text, raw) || Same(line.text, u";" + raw), "text line does not keep its raw line");
+            Require(Same(line.text, raw) || Same(line.text, u";" + raw),
+                    "text line does not keep its raw line");
             continue;
         }
         if (line.kind == 1) {

@@ -30,12 +30,8 @@ public:
         return GetSize() - 1;
     }
 
-    // Appends an element constructed in place from args (default-constructed without any) and
-    // returns it, to be filled in place.
-    template <typename... Args>
-    TYPE& AddNew(Args&&... args) {
-        return items.emplace_back(std::forward<Args>(args)...);
-    }
+    // Appends a default-constructed element and returns it, to be filled in place.
+    TYPE& AddNew() { return items.emplace_back(); }
 
     // Drops every element; the storage is kept for reuse.
     void RemoveAll() { items.clear(); }

@@ -77,7 +77,7 @@ std::uint32_t FoldedHash(std::string_view text) {
     return hash;
 }
 
-using WideString = std::pmr::u16string;
+using ini::WideString;
 
 // Writes bytes as characters, one per byte, from target on.
 void WidenInto(char16_t* target, std::string_view bytes) {
@@ -85,17 +85,17 @@ void WidenInto(char16_t* target, std::string_view bytes) {
         *target++ = static_cast<unsigned char>(c);
 }
 
-// Widens bytes into a string that draws from arena.
+// Widens bytes into a string that lives in arena.
 WideString Widen(std::string_view bytes, std::pmr::memory_resource* arena) {
-    const auto* first = reinterpret_cast<const unsigned char*>(bytes.data());
-    return WideString(first, first + bytes.size(), arena);
+    return WideString::Build(bytes.size(), arena, [bytes](char16_t* target) { WidenInto(target, bytes); });
 }
 
-// Widens bytes behind a ";" into a string that draws from arena.
+// Widens bytes behind a ";" into a string that lives in arena.
 WideString WidenCommented(std::string_view bytes, std::pmr::memory_resource* arena) {
-    WideString text(bytes.size() + 1, u';', arena);
-    WidenInto(text.data() + 1, bytes);
-    return text;
+    return WideString::Build(bytes.size() + 1, arena, [bytes](char16_t* target) {
+        *target = u';';
+        WidenInto(target + 1, bytes);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -218,8 +218,8 @@ private:
 
         MovePendingEntries();
         const std::int32_t newSection = currentSection + 1;
-        lines.AddNew(arena).SetSectionLine(newSection, CommentedRest(rest),
-                                           Widen(raw.substr(0, indentLength), arena));
+        lines.AddNew().SetSectionLine(newSection, CommentedRest(rest),
+                                      Widen(raw.substr(0, indentLength), arena));
         sections.Add(CFileIni::Sezione{Widen(name, arena), {}});
         sectionNames.Insert(name, newSection);
 
@@ -236,10 +236,11 @@ private:
         const std::size_t white = CountLeadingWhite(rest);
         if (white == rest.size() || rest[white] == ';')
             return Widen(rest, arena);
-        WideString text(rest.size() + 1, u';', arena);
-        WidenInto(text.data(), rest.substr(0, white));
-        WidenInto(text.data() + white + 1, rest.substr(white));
-        return text;
+        return WideString::Build(rest.size() + 1, arena, [rest, white](char16_t* target) {
+            WidenInto(target, rest.substr(0, white));
+            target[white] = u';';
+            WidenInto(target + white + 1, rest.substr(white));
+        });
     }
 
     void ParseEntry(std::string_view raw, std::size_t indentLength) {
@@ -267,8 +268,8 @@ private:
             return;
         }
 
-        lines.AddNew(arena).SetEntryLine(currentSection, nextEntry, Widen(padBefore, arena),
-                                         Widen(padAfter, arena), Widen(raw.substr(0, indentLength), arena));
+        lines.AddNew().SetEntryLine(currentSection, nextEntry, Widen(padBefore, arena),
+                                    Widen(padAfter, arena), Widen(raw.substr(0, indentLength), arena));
         pendingEntries.push_back(CFileIni::Entry{Widen(key, arena), Widen(value, arena)});
         entryKeys.Insert(key, nextEntry);
         ++nextEntry;
@@ -284,7 +285,7 @@ private:
         pendingEntries.clear();
     }
 
-    void AddTextLine(WideString text) { lines.AddNew(arena).SetTextLine(std::move(text), WideString(arena)); }
+    void AddTextLine(WideString text) { lines.AddNew().SetTextLine(std::move(text), WideString()); }
 
     // The line is kept, with ";" in front of it, as a comment.
     void AddComment(std::string_view raw) { AddTextLine(WidenCommented(raw, arena)); }
@@ -361,10 +362,11 @@ bool CFileIni::Load() {
 void CFileIni::LoadContent(std::string_view bytes) {
     Clear();
     const std::size_t lineCount = ini::CountLines(bytes);
-    // Only strings longer than the few characters a string holds in place take arena space, at
-    // most 9/4 bytes for each of the line's characters (a ";" that loading adds included), so one
-    // block of this size takes the whole document.
-    arena = std::make_unique<std::pmr::monotonic_buffer_resource>((bytes.size() + lineCount) * 9 / 4 + 64);
+    // Each character of a line (and a ";" that loading adds) lands in at most one string, and a line
+    // seldom has more than two strings that are not empty, so one block of this size mostly takes
+    // the whole document; a bigger document gets a further block.
+    arena = std::make_unique<std::pmr::monotonic_buffer_resource>(2 * (bytes.size() + lineCount) +
+                                                                  32 * lineCount + 64);
     lines.Reserve(static_cast<std::ptrdiff_t>(lineCount));
     LineParser parser(lines, sections, arena.get());
     ini::ForEachLine(bytes, [&parser](std::string_view raw) { parser.Parse(raw); });
@@ -382,7 +384,7 @@ std::u16string CFileIni::GetValue(std::u16string_view section, std::u16string_vi
         errorText = u"Unable to locate specified value.";
         return std::u16string();
     }
-    return std::u16string(sections[s].entries[e].value);
+    return std::u16string(sections[s].entries[e].value.view());
 }
 
 std::int32_t CFileIni::FindSection(std::u16string_view name) const {

@@ -8,8 +8,8 @@
 //
 // The text of everything a load builds lives in one arena that the document owns: a load makes a
 // few big allocations instead of one per string, and gives them back at once. Copies of records,
-// sections and entries draw from the default heap and outlive the document; so does a copy of the
-// whole document, which shares nothing with its source.
+// sections and entries hold heap copies of their text and outlive the document; so does a copy of
+// the whole document, which shares nothing with its source.
 #pragma once
 
 #include <cstdint>
@@ -20,19 +20,20 @@
 
 #include "ini/c_array.h"
 #include "ini/linea.h"
+#include "ini/wide_string.h"
 
 class CFileIni {
 public:
     struct Entry {
         // Never empty, no white space at either end, never contains "[" or ";".
-        std::pmr::u16string key;
+        ini::WideString key;
         // Everything after the first "=", without its leading white space.
-        std::pmr::u16string value;
+        ini::WideString value;
     };
 
     struct Sezione {
         // Exactly the characters between the opening bracket(s) and the first "]"; may be empty.
-        std::pmr::u16string name;
+        ini::WideString name;
         CArray<Entry, Entry> entries;
     };
 

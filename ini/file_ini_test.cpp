@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -434,6 +435,67 @@ TEST_F(FileIniTest, FileHeldByAnotherProcessCannotBeRead) {
     // Once the other process has let go, the same file loads.
     ASSERT_TRUE(document.Load());
     EXPECT_EQ(document.GetValue(u"S", u"k"), u"v");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copies and moves: the loaded text lives in the document's arena, but what leaves the document
+// by copy stands on its own.
+
+const char kCopyBytes[] =
+    "; a comment long enough to need storage\r\n[A section name]  junk after\r\n"
+    "  A longer key  =  a longer value ; remark\r\nno equals sign here";
+
+TEST_F(FileIniTest, CopiesOfRecordsOutliveTheDocument) {
+    WriteFile(folder / "copy.ini", kCopyBytes);
+    auto loaded = std::make_unique<CFileIni>();
+    loaded->filePath = U16(folder / "copy.ini");
+    ASSERT_TRUE(loaded->Load());
+    const std::vector<std::string> lines = DescribeLines(*loaded);
+    const std::vector<std::string> sections = DescribeSections(*loaded);
+
+    const CLinea header = loaded->lines[1];
+    CLinea entry;
+    entry = loaded->lines[2];
+    const CFileIni::Sezione section = loaded->sections[0];
+    const CFileIni whole(*loaded);
+    CFileIni assigned;
+    ASSERT_TRUE(LoadBytes("[Other]\r\nk=v"));
+    assigned = document;
+    assigned = *loaded;
+    loaded.reset();
+
+    EXPECT_EQ(header.text, u"  ;junk after");
+    EXPECT_EQ(entry.indent, u"  ");
+    EXPECT_EQ(entry.padBeforeEquals, u"  ");
+    EXPECT_EQ(section.name, u"A section name");
+    ASSERT_EQ(section.entries.GetSize(), 1);
+    EXPECT_EQ(section.entries[0].key, u"A longer key");
+    EXPECT_EQ(section.entries[0].value, u"a longer value ; remark");
+    EXPECT_EQ(DescribeLines(whole), lines);
+    EXPECT_EQ(DescribeSections(whole), sections);
+    EXPECT_EQ(DescribeLines(assigned), lines);
+    EXPECT_EQ(DescribeSections(assigned), sections);
+    EXPECT_EQ(assigned.GetValue(u"a SECTION name", u"a longer KEY"), u"a longer value ; remark");
+}
+
+TEST_F(FileIniTest, MovedDocumentKeepsItsContent) {
+    WriteFile(folder / "move.ini", kCopyBytes);
+    auto loaded = std::make_unique<CFileIni>();
+    loaded->filePath = U16(folder / "move.ini");
+    ASSERT_TRUE(loaded->Load());
+    const std::vector<std::string> lines = DescribeLines(*loaded);
+    const std::vector<std::string> sections = DescribeSections(*loaded);
+
+    CFileIni constructed(std::move(*loaded));
+    loaded.reset();
+    EXPECT_EQ(DescribeLines(constructed), lines);
+    EXPECT_EQ(DescribeSections(constructed), sections);
+
+    ASSERT_TRUE(LoadBytes("[Other]\r\nk=v"));
+    document = std::move(constructed);
+    EXPECT_EQ(DescribeLines(document), lines);
+    EXPECT_EQ(DescribeSections(document), sections);
+    EXPECT_EQ(document.GetValue(u"A Section Name", u"a longer key"), u"a longer value ; remark");
 }
 
 // ---------------------------------------------------------------------------------------------

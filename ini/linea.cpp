@@ -4,7 +4,7 @@
 
 CLinea::~CLinea() = default;
 
-void CLinea::SetTextLine(std::pmr::u16string newText, std::pmr::u16string newIndent) {
+void CLinea::SetTextLine(ini::WideString newText, ini::WideString newIndent) {
     kind = kText;
     text = std::move(newText);
     indent = std::move(newIndent);
@@ -14,7 +14,8 @@ void CLinea::SetTextLine(std::pmr::u16string newText, std::pmr::u16string newInd
     entryIndex = -1;
 }
 
-void CLinea::SetSectionLine(std::int32_t newSectionIndex, std::pmr::u16string newText, std::pmr::u16string newIndent) {
+void CLinea::SetSectionLine(std::int32_t newSectionIndex, ini::WideString newText,
+                            ini::WideString newIndent) {
     kind = kSection;
     sectionIndex = newSectionIndex;
     text = std::move(newText);
@@ -25,8 +26,8 @@ void CLinea::SetSectionLine(std::int32_t newSectionIndex, std::pmr::u16string ne
 }
 
 void CLinea::SetEntryLine(std::int32_t newSectionIndex, std::int32_t newEntryIndex,
-                          std::pmr::u16string newPadBeforeEquals, std::pmr::u16string newPadAfterEquals,
-                          std::pmr::u16string newIndent) {
+                          ini::WideString newPadBeforeEquals, ini::WideString newPadAfterEquals,
+                          ini::WideString newIndent) {
     kind = kEntry;
     sectionIndex = newSectionIndex;
     entryIndex = newEntryIndex;

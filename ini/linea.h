@@ -1,14 +1,12 @@
 // CLinea: the record of one physical line of an INI file, as the INI document keeps it.
 //
-// Its wide strings are allocator-aware (std::pmr): the records that a document loads draw their
-// text from the document's arena, so loading costs no heap block per string and unloading frees
-// a few big blocks. A copy of a record draws from the default heap and stands on its own; a
-// record moved out of a document keeps pointing into that document's arena.
+// Its strings are ini::WideString: the records that a document loads keep their text in the
+// document's arena, while a copy of a record holds heap copies and stands on its own.
 #pragma once
 
 #include <cstdint>
-#include <memory_resource>
-#include <string>
+
+#include "ini/wide_string.h"
 
 class CLinea {
 public:
@@ -18,32 +16,27 @@ public:
     static constexpr std::int32_t kEntry = 2;    // entry
 
     CLinea() = default;
-    // An empty record whose strings draw from resource, which must outlive the record.
-    explicit CLinea(std::pmr::memory_resource* resource)
-        : indent(resource), text(resource), padBeforeEquals(resource), padAfterEquals(resource) {}
     CLinea(const CLinea&) = default;
     CLinea(CLinea&&) noexcept = default;
     CLinea& operator=(const CLinea&) = default;
     CLinea& operator=(CLinea&&) noexcept = default;
     virtual ~CLinea();
 
-    // Each setter gives the record one kind and resets the members that kind does not use. Strings
-    // that draw from the record's own resource are taken over without copying.
-    void SetTextLine(std::pmr::u16string newText, std::pmr::u16string newIndent);
-    void SetSectionLine(std::int32_t newSectionIndex, std::pmr::u16string newText,
-                        std::pmr::u16string newIndent);
+    // Each setter gives the record one kind and resets the members that kind does not use.
+    void SetTextLine(ini::WideString newText, ini::WideString newIndent);
+    void SetSectionLine(std::int32_t newSectionIndex, ini::WideString newText, ini::WideString newIndent);
     void SetEntryLine(std::int32_t newSectionIndex, std::int32_t newEntryIndex,
-                      std::pmr::u16string newPadBeforeEquals, std::pmr::u16string newPadAfterEquals,
-                      std::pmr::u16string newIndent);
+                      ini::WideString newPadBeforeEquals, ini::WideString newPadAfterEquals,
+                      ini::WideString newIndent);
 
     // Section and entry lines: the white space in front of the first non-white character.
-    std::pmr::u16string indent;
+    ini::WideString indent;
     std::int32_t kind = kText;
     // Text lines: the whole line as it is kept; section lines: what follows the closing "]".
-    std::pmr::u16string text;
+    ini::WideString text;
     // Entry lines: the white space between the key and "=", and between "=" and the value.
-    std::pmr::u16string padBeforeEquals;
-    std::pmr::u16string padAfterEquals;
+    ini::WideString padBeforeEquals;
+    ini::WideString padAfterEquals;
     // Section lines: the section they open; entry lines: the section of their entry. -1 otherwise.
     std::int32_t sectionIndex = -1;
     // Entry lines: the entry's position in its section. -1 otherwise.

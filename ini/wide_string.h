@@ -1,0 +1,110 @@
+// ini::WideString: the wide string of the INI document's records, one pointer in size.
+//
+// A loaded document holds one record per line with four strings each, most of them empty, so the
+// size of a string decides how much memory a load touches. This string is a single pointer to a
+// block holding the length and the characters; an empty string holds no block at all. A block
+// either comes from an arena (a std::pmr::memory_resource that outlives the string and frees its
+// blocks all at once) or from the heap, owned by the string.
+//
+// Copies always get a heap block of their own, so a copy outlives the arena of its source. A move
+// hands the block over: a string moved out of a document still points into that document's arena.
+// The characters never change once built; assigning replaces the whole block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory_resource>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace ini {
+
+class WideString {
+public:
+    using value_type = char16_t;
+    using size_type = std::size_t;
+    using const_iterator = const char16_t*;
+
+    WideString() noexcept = default;
+    WideString(std::u16string_view text) : WideString(Build(text.size(), nullptr, Copier{text})) {}
+    WideString(const char16_t* text) : WideString(std::u16string_view(text)) {}
+    WideString(const std::u16string& text) : WideString(std::u16string_view(text)) {}
+    WideString(const WideString& other) : WideString(other.view()) {}
+    WideString(WideString&& other) noexcept : block(std::exchange(other.block, 0)) {}
+    WideString& operator=(const WideString& other) {
+        if (this != &other)
+            *this = WideString(other);
+        return *this;
+    }
+    WideString& operator=(WideString&& other) noexcept {
+        std::swap(block, other.block);
+        return *this;
+    }
+    ~WideString() { Release(); }
+
+    // A string of length characters that fill(char16_t* characters) writes, every one of them. Its
+    // block comes from arena, or from the heap when arena is null.
+    template <typename Fill>
+    static WideString Build(std::size_t length, std::pmr::memory_resource* arena, Fill&& fill) {
+        WideString built;
+        if (length == 0)
+            return built;
+        const std::size_t bytes = sizeof(Header) + length * sizeof(char16_t);
+        void* memory = arena != nullptr ? arena->allocate(bytes, alignof(Header)) : ::operator new(bytes);
+        auto* header = ::new (memory) Header{length};
+        fill(reinterpret_cast<char16_t*>(header + 1));
+        built.block = reinterpret_cast<std::uintptr_t>(header) | (arena != nullptr ? 0 : kOwnsBlock);
+        return built;
+    }
+
+    std::size_t size() const noexcept { return block == 0 ? 0 : GetHeader()->length; }
+    std::size_t length() const noexcept { return size(); }
+    bool empty() const noexcept { return block == 0; }
+    const char16_t* data() const noexcept {
+        return block == 0 ? u"" : reinterpret_cast<const char16_t*>(GetHeader() + 1);
+    }
+    const_iterator begin() const noexcept { return data(); }
+    const_iterator end() const noexcept { return data() + size(); }
+    // Index, front and back need a character there.
+    char16_t operator[](std::size_t index) const noexcept { return data()[index]; }
+    char16_t front() const noexcept { return data()[0]; }
+    char16_t back() const noexcept { return data()[size() - 1]; }
+
+    std::u16string_view view() const noexcept { return std::u16string_view(data(), size()); }
+    operator std::u16string_view() const noexcept { return view(); }
+
+    void clear() noexcept { WideString().swap(*this); }
+    void swap(WideString& other) noexcept { std::swap(block, other.block); }
+
+    // Equal characters, whatever string or literal holds the other side.
+    friend bool operator==(const WideString& a, std::u16string_view b) noexcept { return a.view() == b; }
+
+private:
+    struct Header {
+        std::size_t length;
+    };
+    // Set in block when the heap block belongs to the string; blocks are aligned, so bit 0 is free.
+    static constexpr std::uintptr_t kOwnsBlock = 1;
+
+    struct Copier {
+        std::u16string_view text;
+        void operator()(char16_t* characters) const {
+            std::memcpy(characters, text.data(), text.size() * sizeof(char16_t));
+        }
+    };
+
+    const Header* GetHeader() const noexcept { return reinterpret_cast<const Header*>(block & ~kOwnsBlock); }
+
+    void Release() noexcept {
+        if ((block & kOwnsBlock) != 0)
+            ::operator delete(reinterpret_cast<void*>(block & ~kOwnsBlock));
+        block = 0;
+    }
+
+    std::uintptr_t block = 0;  // the Header, tagged with kOwnsBlock; 0 for the empty string
+};
+
+}  // namespace ini
