@@ -18,6 +18,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace ini {
@@ -79,8 +80,13 @@ public:
     void clear() noexcept { WideString().swap(*this); }
     void swap(WideString& other) noexcept { std::swap(block, other.block); }
 
-    // Equal characters, whatever string or literal holds the other side.
-    friend bool operator==(const WideString& a, std::u16string_view b) noexcept { return a.view() == b; }
+    // Equal characters, whatever string or literal holds the other side. Taking the other side as it
+    // is, not converted, leaves one best match for every pairing, the reversed ones included.
+    template <typename Text>
+    requires std::is_convertible_v<const Text&, std::u16string_view>
+    friend bool operator==(const WideString& a, const Text& b) noexcept {
+        return a.view() == std::u16string_view(b);
+    }
 
 private:
     struct Header {
