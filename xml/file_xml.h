@@ -176,5 +176,6 @@ private:
     bool TagNameMatches(std::int32_t element, const char16_t* name) const;
     std::int32_t ParseElements();
     void CloseUnended(std::int32_t element, std::int32_t& openParent);
+    void AdoptFollowingSiblings(std::int32_t element);
     void SetMessageIfEmpty(const std::u16string& message);
 };

@@ -433,7 +433,8 @@ void CFileXml::SetMessageIfEmpty(const std::u16string& message) {
 }
 
 // Closes the innermost open element as unended: it keeps only its start tag, and its children
-// move up to follow it under its parent.
+// move up to follow it under its parent. Their parent links are set by AdoptFollowingSiblings once
+// a run of such closes is over, so that a deep nest of unended elements costs no more than its size.
 void CFileXml::CloseUnended(std::int32_t element, std::int32_t& openParent) {
     Record(0).flags |= kIllFormedDocument;
     ElementRecord& record = Record(element);
@@ -449,9 +450,6 @@ void CFileXml::CloseUnended(std::int32_t element, std::int32_t& openParent) {
     }
     if (firstMoved != 0) {
         const std::int32_t lastMoved = Record(firstMoved).prev;
-        for (std::int32_t child = firstMoved; child != 0; child = Record(child).next) {
-            Record(child).parent = parent;
-        }
         ElementRecord& first = Record(firstMoved);
         first.flags &= ~kFirstSibling;
         first.prev = element;
@@ -460,6 +458,15 @@ void CFileXml::CloseUnended(std::int32_t element, std::int32_t& openParent) {
         Record(Record(parent).firstChild).prev = lastMoved;
     }
     openParent = parent;
+}
+
+// Every sibling after element (all moved up out of unended elements that were closed one after
+// another, the outermost being element) gets element's parent.
+void CFileXml::AdoptFollowingSiblings(std::int32_t element) {
+    const std::int32_t parent = Record(element).parent;
+    for (std::int32_t sibling = Record(element).next; sibling != 0; sibling = Record(sibling).next) {
+        Record(sibling).parent = parent;
+    }
 }
 
 std::int32_t CFileXml::ParseElements() {
@@ -545,9 +552,14 @@ std::int32_t CFileXml::ParseElements() {
                                   u" does not match start tag '" + inner.text + u"' at offset " +
                                   DecimalText(inner.start);
                 }
-                while (depth - 1 > k) {
-                    CloseUnended(openParent, openParent);
-                    --depth;
+                if (depth - 1 > k) {
+                    std::int32_t closed = 0;
+                    while (depth - 1 > k) {
+                        closed = openParent;
+                        CloseUnended(openParent, openParent);
+                        --depth;
+                    }
+                    AdoptFollowingSiblings(closed);
                 }
                 --depth;
                 openParent = Record(element).parent;
@@ -559,14 +571,19 @@ std::int32_t CFileXml::ParseElements() {
                 SetMessageIfEmpty(node.text);
                 break;
             case NodeKind::EndOfText:
-                while (depth > 0) {
-                    const ScannedNode& open = openElements[static_cast<std::size_t>(depth - 1)];
-                    if (messageText.empty()) {
-                        messageText = u"Element '" + open.text + u"' at offset " + DecimalText(open.start) +
-                                      u" not ended";
+                if (depth > 0) {
+                    std::int32_t closed = 0;
+                    while (depth > 0) {
+                        const ScannedNode& open = openElements[static_cast<std::size_t>(depth - 1)];
+                        if (messageText.empty()) {
+                            messageText = u"Element '" + open.text + u"' at offset " +
+                                          DecimalText(open.start) + u" not ended";
+                        }
+                        closed = openParent;
+                        CloseUnended(openParent, openParent);
+                        --depth;
                     }
-                    CloseUnended(openParent, openParent);
-                    --depth;
+                    AdoptFollowingSiblings(closed);
                 }
                 return firstElement;
             case NodeKind::Text:

@@ -210,6 +210,34 @@ TEST(ElementIndex, EndOfTextClosesEveryOpenElementInnermostFirst) {
                      });
 }
 
+TEST(ElementIndex, DeepNestOfUnendedElementsEndsAsOneRowOfSiblings) {
+    std::u16string text;
+    for (int k = 0; k < 30000; ++k) {
+        text += u"<a>";
+    }
+    CFileXml xml;
+    xml.documentText = text + u"<b/>";
+    EXPECT_FALSE(xml.ParseDocument());
+    ASSERT_EQ(xml.usedCount, 30002);
+    for (std::int32_t n = 1; n < xml.usedCount; ++n) {
+        const CFileXml::ElementRecord& record = xml.Record(n);
+        ASSERT_EQ(record.parent, 0) << n;
+        ASSERT_EQ(record.firstChild, 0) << n;
+        ASSERT_EQ(record.next, n + 1 < xml.usedCount ? n + 1 : 0) << n;
+        ASSERT_EQ(record.prev, n == 1 ? xml.usedCount - 1 : n - 1) << n;
+    }
+    EXPECT_EQ(xml.Record(30001).flags & CFileXml::kUnended, 0u);
+    EXPECT_EQ(xml.Level(30001), 30000u);
+
+    // An end tag that closes a nest of unended elements adopts them under the matched element.
+    xml.documentText = u"<r><x>" + text.substr(0, 3 * 100) + u"</x></r>";
+    EXPECT_FALSE(xml.ParseDocument());
+    for (std::int32_t n = 3; n < xml.usedCount; ++n) {
+        ASSERT_EQ(xml.Record(n).parent, 2) << n;
+    }
+    EXPECT_EQ(xml.Record(2).parent, 1);
+}
+
 TEST(ElementIndex, GrowsOneSegmentAtATimeAndKeepsRecords) {
     CFileXml xml;
     xml.GrowIndex(100000);
