@@ -114,9 +114,9 @@ public:
         used = 0;
     }
 
+    // hash is FoldedHash(name), computed once by the caller for Find and a following Insert.
     template <typename NameAt>
-    std::int32_t Find(std::string_view name, const NameAt& nameAt) const {
-        const std::uint32_t hash = FoldedHash(name);
+    std::int32_t Find(std::string_view name, std::uint32_t hash, const NameAt& nameAt) const {
         const std::size_t mask = slots.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
             const Slot& slot = slots[i];
@@ -128,10 +128,10 @@ public:
         }
     }
 
-    void Insert(std::string_view name, std::int32_t position) {
+    void Insert(std::uint32_t hash, std::int32_t position) {
         if ((used + 1) * 2 > slots.size())
             Grow();
-        Place(Slot{FoldedHash(name), static_cast<std::uint32_t>(position) + 1});
+        Place(Slot{hash, static_cast<std::uint32_t>(position) + 1});
         ++used;
     }
 
@@ -210,7 +210,8 @@ private:
         const std::string_view name = afterBrackets.substr(0, close);
         const std::string_view rest = afterBrackets.substr(close + 1);
         const auto sectionName = [this](std::int32_t i) -> std::u16string_view { return sections[i].name; };
-        if (sectionNames.Find(name, sectionName) >= 0) {
+        const std::uint32_t nameHash = FoldedHash(name);
+        if (sectionNames.Find(name, nameHash, sectionName) >= 0) {
             skippingRepeatedSection = true;
             AddComment(raw);
             return;
@@ -221,7 +222,7 @@ private:
         lines.AddNew().SetSectionLine(newSection, CommentedRest(rest),
                                       Widen(raw.substr(0, indentLength), arena));
         sections.Add(CFileIni::Sezione{Widen(name, arena), {}});
-        sectionNames.Insert(name, newSection);
+        sectionNames.Insert(nameHash, newSection);
 
         currentSection = newSection;
         nextEntry = 0;
@@ -263,7 +264,8 @@ private:
         const auto entryKey = [this](std::int32_t i) -> std::u16string_view {
             return pendingEntries[static_cast<std::size_t>(i)].key;
         };
-        if (entryKeys.Find(key, entryKey) >= 0) {
+        const std::uint32_t keyHash = FoldedHash(key);
+        if (entryKeys.Find(key, keyHash, entryKey) >= 0) {
             AddComment(raw);
             return;
         }
@@ -271,7 +273,7 @@ private:
         lines.AddNew().SetEntryLine(currentSection, nextEntry, Widen(padBefore, arena),
                                     Widen(padAfter, arena), Widen(raw.substr(0, indentLength), arena));
         pendingEntries.push_back(CFileIni::Entry{Widen(key, arena), Widen(value, arena)});
-        entryKeys.Insert(key, nextEntry);
+        entryKeys.Insert(keyHash, nextEntry);
         ++nextEntry;
     }
 
