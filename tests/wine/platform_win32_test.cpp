@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -103,6 +104,28 @@ TEST_F(WinePlatformTest, ParameterStringReachesTheInterpreterUnchanged) {
                                       u"\" \"" + Drive(temp_ / "Backup ü") + u"\\\" /i /v /y";
     EXPECT_EQ(Probe({u"run", parameters}).exitCode, 0);
     EXPECT_EQ(ReadFile(temp_ / "Backup ü" / "Common Config.xml"), "<a>\r\n</a>");
+}
+
+// A run that does not end is ended after the time limit, with the Windows programs it started,
+// so that one stuck copy cannot hold up the whole tier. Wine's xcopy loops for ever when a folder
+// of the destination path is a file (Windows reports an error instead).
+TEST_F(WinePlatformTest, StuckRunIsEndedWithEveryProgramItStarted) {
+    WriteFile(temp_ / "f.opa", "x");
+    WriteFile(temp_ / "Lumvar" / "Data", "a file where a folder belongs");
+    const std::u16string parameters = u"/c XCOPY \"" + Drive(temp_ / "f.opa") + u"\" \"" +
+                                      Drive(temp_ / "Lumvar" / "Data" / "diesel") + u"\\\" /i /v /y";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(wine::Run(wine::MingwBinFolder() / "lumvar-platform-probe.exe", {u"run", parameters}, nullptr,
+                        std::chrono::seconds(3)),
+              -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+
+    // Nothing of that run is left: no process has the scratch folder on its command line.
+    const std::string scratch = temp_.path().string();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string commandLine = ReadFile(entry.path() / "cmdline");
+        EXPECT_EQ(commandLine.find(scratch.substr(1)), std::string::npos) << commandLine;
+    }
 }
 
 TEST_F(WinePlatformTest, PathExistsForFilesAndFoldersOnly) {
