@@ -40,17 +40,30 @@ constexpr const char16_t* kLanguage[] = {u"name", u"ISOname", u"code", u"lang", 
 
 constexpr Carried kText{kNone, true};
 
+// Children of "customerInfo", in the order they are merged.
 constexpr ChildEntry kCustomerInfo[] = {
-    {u"ragioneSociale", kText}, {u"indirizzo", kText}, {u"civico", kText},        {u"cap", kText},
-    {u"citta", kText},          {u"provincia", kText}, {u"stato", {kCode, true}}, {u"telefono", kText},
-    {u"cellulare", kText},      {u"fax", kText},       {u"email", kText},
+    {u"ragioneSociale", kText},  // company name
+    {u"indirizzo", kText},       // street address
+    {u"civico", kText},          // house number
+    {u"cap", kText},             // postal code
+    {u"citta", kText},           // town
+    {u"provincia", kText},       // province
+    {u"stato", {kCode, true}},   // country: its code first, then its name
+    {u"telefono", kText},        // telephone
+    {u"cellulare", kText},       // mobile telephone
+    {u"fax", kText},             // fax
+    {u"email", kText},           // e-mail address
 };
 
-// Direct children of the root element, in the order they are merged.
+// Direct children of the root element, in the order they are merged. The root's own name is not
+// looked at.
 constexpr MergeEntry kMergeList[] = {
-    {u"brand", {kName, false}, {}},      {u"platform", {kName, false}, {}},
-    {u"titolo-language", kText, {}},     {u"language", {kLanguage, false}, {}},
-    {u"titolo-customerInfo", kText, {}}, {u"customerInfo", {kNone, false}, kCustomerInfo},
+    {u"brand", {kName, false}, {}},                    // the suite's brand
+    {u"platform", {kName, false}, {}},                 // the test bench
+    {u"titolo-language", kText, {}},                   // caption of the language choice
+    {u"language", {kLanguage, false}, {}},             // the working language
+    {u"titolo-customerInfo", kText, {}},               // caption of the customer details
+    {u"customerInfo", {kNone, false}, kCustomerInfo},  // the workshop's details
 };
 
 // The saved CommonConfig.xml in the backup folder; empty when the common application-data folder
