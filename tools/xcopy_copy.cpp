@@ -171,11 +171,15 @@ private:
     bool SameContents(int in, int out, off_t size);
     bool SameMappedContents(int in, int out, off_t size, bool& compared);
     Descriptor CreateTemporary(int destination, mode_t mode, std::string& name);
+    Descriptor CreateUnnamed(int destination, mode_t mode);
+    bool Publish(Descriptor& out, int destination, const char* name);
 
     const XcopyRequest& request_;
     mode_t umask_ = 0;
     bool tryCopyRange_ = true;
     bool trySendfile_ = true;
+    bool tryUnnamed_ = true;
+    bool triedLink_ = false;
     unsigned temporaryCounter_ = 0;
     FolderId destinationId_{};
     std::vector<FolderId> walk_;  // the source folders from the top down to the current one
@@ -367,6 +371,67 @@ bool Copier::CopySubfolder(int source, int destination, const char* name) {
     return copied;
 }
 
+// A file without a name in the destination folder (O_TMPFILE): nothing of it can be seen until
+// Publish gives it its name, and nothing is left behind if the run dies first. Invalid when the
+// file system has no such files or the file cannot be named by its descriptor; the copy then goes
+// through a named temporary file.
+Descriptor Copier::CreateUnnamed(int destination, mode_t mode) {
+    if (!tryUnnamed_)
+        return Descriptor();
+    Descriptor out(::openat(destination, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    if (!out.valid()) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)
+            tryUnnamed_ = false;
+        return out;
+    }
+    // Before Linux 6.10 linking a descriptor (AT_EMPTY_PATH) needs a privilege; learn once, on an
+    // empty unnamed file of its own (a file linked once cannot be linked again after its removal),
+    // whether this process may, before anything is copied.
+    if (!triedLink_) {
+        triedLink_ = true;
+        const Descriptor probe(::openat(destination, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        std::string probeName;
+        Descriptor named = CreateTemporary(destination, 0600, probeName);
+        const bool linkable = probe.valid() && named.valid() && ::unlinkat(destination, probeName.c_str(), 0) == 0 &&
+                              ::linkat(probe.get(), "", destination, probeName.c_str(), AT_EMPTY_PATH) == 0;
+        if (named.valid())
+            ::unlinkat(destination, probeName.c_str(), 0);
+        if (!linkable) {
+            tryUnnamed_ = false;
+            return Descriptor();
+        }
+    }
+    return out;
+}
+
+// Gives the finished unnamed file its name. A new name is linked at once; an existing file is
+// replaced by linking under a temporary name and renaming over it, so that it stays as it was
+// until the new one is complete.
+bool Copier::Publish(Descriptor& out, int destination, const char* name) {
+    if (::linkat(out.get(), "", destination, name, AT_EMPTY_PATH) == 0) {
+        if (out.Close())
+            return true;
+        ::unlinkat(destination, name, 0);
+        return false;
+    }
+    if (errno != EEXIST)
+        return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary =
+            ".lumvar-cmd-" + std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter_++) + ".tmp";
+        if (::linkat(out.get(), "", destination, temporary.c_str(), AT_EMPTY_PATH) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        const bool ok = out.Close() && ::renameat(destination, temporary.c_str(), destination, name) == 0;
+        if (!ok)
+            ::unlinkat(destination, temporary.c_str(), 0);
+        return ok;
+    }
+    return false;
+}
+
 Descriptor Copier::CreateTemporary(int destination, mode_t mode, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name =
@@ -386,7 +451,10 @@ bool Copier::CopyFile(int in, const struct stat& info, int destination, const ch
     }
     const mode_t mode = info.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
     std::string temporary;
-    Descriptor out = CreateTemporary(destination, mode, temporary);
+    Descriptor out = CreateUnnamed(destination, mode);
+    const bool unnamed = out.valid();
+    if (!unnamed)
+        out = CreateTemporary(destination, mode, temporary);
     if (!out.valid())
         return false;
 
@@ -396,6 +464,8 @@ bool Copier::CopyFile(int in, const struct stat& info, int destination, const ch
     ok = ok && (!request_.verify || SameContents(in, out.get(), written));
     ok = ok && ((mode & umask_) == 0 || ::fchmod(out.get(), mode) == 0);
     ok = ok && ::futimens(out.get(), times) == 0;
+    if (unnamed)
+        return ok && Publish(out, destination, name);
     ok = out.Close() && ok;
     ok = ok && ::renameat(destination, temporary.c_str(), destination, name) == 0;
     if (!ok)
