@@ -22,9 +22,10 @@ int ExitCodeOf(XcopyOutcome outcome);
 // - a folder source gives its files (with /e its whole tree, empty folders included) to the
 //   destination folder; the source folder's own name does not appear there;
 // - the destination folder and every folder above it are created when missing;
-// - each file is written under a temporary name in its destination folder and takes its real
-//   name only when complete (and, with /v, verified), so no destination file is ever left
-//   half-written; modification time and permission bits come from the source;
+// - each file is written as an unnamed file in its destination folder (O_TMPFILE; under a
+//   temporary name where the file system has none) and takes its real name only when complete
+//   (and, with /v, verified), so no destination file is ever left half-written; modification
+//   time and permission bits come from the source;
 // - without /y an existing destination file is not replaced: nobody could answer XCOPY's
 //   question in a hidden window, so the run fails instead of waiting for an answer.
 // The first failing file or folder ends the run (CopyFailed); what was copied before stays.
