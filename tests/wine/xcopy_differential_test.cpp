@@ -15,7 +15,9 @@
 // Cases left out on purpose:
 // - a destination inside the source tree with /e: Windows refuses it ("Cannot perform a cyclic
 //   copy", exit code 4) and so does the stand-in, but Wine 8's xcopy recurses into its own copy
-//   until it crashes, so it cannot serve as the reference there.
+//   until it crashes, so it cannot serve as the reference there;
+// - a destination below a file (a file where a folder of the destination path belongs): Windows
+//   reports an error, Wine 8's xcopy loops for ever.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -24,6 +26,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -61,6 +64,11 @@ struct Case {
     // when Wine is the reference for the whole tree.
     std::vector<std::string> onlyWindowsCreates = {};
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // Everything below a root: folders as "<folder>", files with their bytes.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
