@@ -73,7 +73,10 @@ std::u16string CommonAppDataFolder() {
     const char* configured = std::getenv("ProgramData");
     std::string folder = (configured != nullptr && *configured != '\0') ? configured : "/var/lib";
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (!CreateFolders(folder)) return {};
+    // Every copy asks for the folder; one stat answers when it is there already.
+    struct stat info {};
+    const bool present = ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (!present && !CreateFolders(folder)) return {};
     return FromUtf8(folder);
 }
 
