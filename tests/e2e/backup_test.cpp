@@ -49,6 +49,9 @@ TEST_P(BackupScenario, APartialInstallationSavesWhatItHas) {
 }
 
 TEST_P(BackupScenario, AFailingCopyGivesFourWhileEveryOtherStepStillRuns) {
+    if (runner->Name() == "wine")
+        GTEST_SKIP() << "Wine 8's xcopy loops for ever when a folder of the destination path is a file "
+                        "(Windows reports an error); the POSIX build runs this scenario";
     const Tree sample = SampleInstallation();
     WriteTree(root, sample);
     // A file where the backup's Data folder belongs: every copy into it must fail.
