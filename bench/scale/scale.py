@@ -517,7 +517,7 @@ def report(f, doc, plot, figures_path):
     ratio = parse["lumvar"] / parse["pugixml"]
     lines.append("| LoadFileText + ParseDocument, %.1f MB settings file | %.3f (fastest %.3f) | pugixml load_file | "
                  "%.3f (fastest %.3f) | %.2f | | at most 1.0 times | %s |"
-                 % (xml["bytes"] / 1e6, parse["lumvar"], parse["lumvar_min"], "" if False else parse["pugixml"],
+                 % (xml["bytes"] / 1e6, parse["lumvar"], parse["lumvar_min"], parse["pugixml"],
                     parse["pugixml_min"], ratio, verdict(ratio, 1.0)))
     merge = xml["merge"]
     if "pending" in merge:
@@ -641,7 +641,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--bin", required=True, help="folder with lumvar, lumvar-cmd, scale_copy_step, scale_xml")
     parser.add_argument("--work", default="/dev/shm/lumvar-scale", help="scratch folder for installations and outputs")
-    parser.add_argument("--runs", type=int, default=5, help="timed runs of each side at the main size")
+    parser.add_argument("--runs", type=int, default=7, help="timed runs of each side at the main size")
     parser.add_argument("--scale-runs", type=int, default=3, help="timed runs of each side at the other sizes")
     parser.add_argument("--main-files", type=int, default=20000)
     parser.add_argument("--sizes", type=lambda text: [int(s) for s in text.split(",")], default=[1000, 5000, 20000, 50000])
