@@ -25,6 +25,16 @@ std::u16string CommonAppDataFolder();
 // True when a file or folder exists at the path (the attributes of the path can be read).
 bool PathExists(const std::u16string& path);
 
+// Creates one folder (its parent must exist) that only administrators and the system may write
+// to, for a folder whose contents later run into an installation with an installer's rights:
+// Windows: a protected DACL (nothing inherited from the parent) giving full control to
+// Administrators and SYSTEM and read & execute to Users, each inherited by the files and folders
+// created below; POSIX: mode 0755 whatever the umask. A folder already there is left as it is.
+// True when it created the folder or a folder was there already; false when the path holds
+// something else or the folder could not be created with that protection (nothing is left behind
+// then).
+bool CreateProtectedFolder(const std::u16string& path);
+
 // Walks the entries of one folder that match a wildcard pattern such as folder + "*.crk", letter
 // case ignored, calling visit with each entry's name (not its path). Folders whose names match are
 // reported like files; "." and ".." never are. A missing folder simply matches nothing.

@@ -85,6 +85,23 @@ bool PathExists(const std::u16string& path) {
     return ::stat(NativePath(path).c_str(), &info) == 0;
 }
 
+bool CreateProtectedFolder(const std::u16string& path) {
+    const std::string folder = NativePath(path);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+    // Created closed to everyone else, then opened to 0755: mkdir's mode passes through the umask,
+    // chmod's does not, and the folder is never more open than intended in between.
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        // Someone else created it in the meantime: theirs is left as it is.
+        return errno == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
+    if (::chmod(folder.c_str(), 0755) == 0) return true;
+    const int savedErrno = errno;
+    ::rmdir(folder.c_str());
+    errno = savedErrno;
+    return false;
+}
+
 void FindMatchingEntries(const std::u16string& pattern,
                          const std::function<void(const std::u16string& name)>& visit) {
     const std::size_t cut = pattern.find_last_of(u"\\/");

@@ -83,6 +83,70 @@ TEST(PlatformPosix, WildcardWalkIgnoresCaseAndListsOnlyTheFolderItself) {
     EXPECT_EQ(Matches(U16(temp / "missing") + u"\\*.crk"), std::vector<std::u16string>{});
 }
 
+// Sets the process's umask for as long as the object lives.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(old_); }
+
+private:
+    mode_t old_;
+};
+
+mode_t ModeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return 0;
+    return info.st_mode;
+}
+
+// The backup folder may be written only by its owner (the installer's account), whatever umask
+// the tool inherits from its caller.
+TEST(PlatformPosix, ProtectedFolderIsCreatedWithMode0755WhateverTheUmask) {
+    TempFolder temp;
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}, mode_t{0777}}) {
+        const std::filesystem::path folder = temp / ("Lumvar " + std::to_string(mask));
+        {
+            ScopedUmask umask(mask);
+            ASSERT_TRUE(platform::CreateProtectedFolder(U16(folder))) << mask;
+        }
+        EXPECT_TRUE(S_ISDIR(ModeOf(folder))) << mask;
+        EXPECT_EQ(ModeOf(folder) & 07777, 0755u) << mask;
+    }
+    // The tool's form of the path: backslashes, a doubled one included.
+    ASSERT_TRUE(platform::CreateProtectedFolder(U16(temp.path()) + u"\\\\Città"));
+    EXPECT_EQ(ModeOf(temp / "Citt\xC3\xA0") & 07777, 0755u);
+}
+
+TEST(PlatformPosix, ProtectedFolderLeavesAnExistingFolderAsItIs) {
+    TempFolder temp;
+    std::filesystem::create_directories(temp / "Lumvar");
+    WriteFile(temp / "Lumvar" / "eobd.ini", "kept");
+    for (const mode_t mode : {mode_t{0700}, mode_t{0777}, mode_t{01777}}) {
+        ASSERT_EQ(::chmod((temp / "Lumvar").c_str(), mode), 0);
+        EXPECT_TRUE(platform::CreateProtectedFolder(U16(temp / "Lumvar"))) << mode;
+        EXPECT_EQ(ModeOf(temp / "Lumvar") & 07777, mode);
+    }
+    EXPECT_EQ(ReadFile(temp / "Lumvar" / "eobd.ini"), "kept");
+    // A link to a folder is a folder to every later copy, and is left alone like one.
+    std::filesystem::create_directory_symlink(temp / "Lumvar", temp / "Link");
+    EXPECT_TRUE(platform::CreateProtectedFolder(U16(temp / "Link")));
+    EXPECT_TRUE(std::filesystem::is_symlink(temp / "Link"));
+}
+
+TEST(PlatformPosix, ProtectedFolderFailsWhereNoFolderCanBe) {
+    TempFolder temp;
+    WriteFile(temp / "Lumvar", "a file in the way");
+    EXPECT_FALSE(platform::CreateProtectedFolder(U16(temp / "Lumvar")));
+    EXPECT_EQ(ReadFile(temp / "Lumvar"), "a file in the way");
+
+    std::filesystem::create_symlink(temp / "nowhere", temp / "Dangling");
+    EXPECT_FALSE(platform::CreateProtectedFolder(U16(temp / "Dangling")));
+    EXPECT_FALSE(std::filesystem::exists(temp / "nowhere"));
+
+    EXPECT_FALSE(platform::CreateProtectedFolder(U16(temp / "missing" / "Lumvar")));
+    EXPECT_FALSE(std::filesystem::exists(temp / "missing"));
+}
+
 TEST(PlatformPosix, RenameNeverReplacesAnExistingFile) {
     TempFolder temp;
     WriteFile(temp / "sett.xml", "new");

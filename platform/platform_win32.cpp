@@ -10,6 +10,7 @@
 #include <windows.h>
 // windows.h first: the shell headers depend on its types.
 #include <objbase.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -155,6 +156,38 @@ std::u16string CommonAppDataFolder() {
 
 bool PathExists(const std::u16string& path) {
     return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Who may do what in a folder whose contents an installer later carries into the suite's folders:
+// full control for SYSTEM and Administrators, read & execute (read, list, traverse) for Users,
+// each inherited by every file and folder created below (OICI); "P" protects the list from the
+// entries of the parent, which on the common application-data folder let every user add files.
+constexpr wchar_t kProtectedFolderRights[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+bool CreateProtectedFolder(const std::u16string& path) {
+    const std::wstring folder = Wide(path);
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtectedFolderRights, SDDL_REVISION_1,
+                                                                &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof(security);
+    security.lpSecurityDescriptor = descriptor;
+    security.bInheritHandle = FALSE;
+    const bool created = ::CreateDirectoryW(folder.c_str(), &security) != 0;
+    const DWORD error = created ? ERROR_SUCCESS : ::GetLastError();
+    ::LocalFree(descriptor);
+    if (created)
+        return true;
+    // Someone else created it in the meantime: theirs is left as it is.
+    if (error != ERROR_ALREADY_EXISTS)
+        return false;
+    const DWORD now = ::GetFileAttributesW(folder.c_str());
+    return now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void FindMatchingEntries(const std::u16string& pattern,
