@@ -22,6 +22,9 @@ CommandLauncher* activeLauncher = &platformLauncher;
 constexpr std::size_t kPathBufferLength = 260;
 constexpr std::size_t kLongestPath = kPathBufferLength - 1;
 
+// The backup folder below the common application-data folder.
+constexpr char16_t kBackupFolderName[] = u"\\Lumvar";
+
 // The common application-data folder as a copy may use it; empty when it cannot be determined or
 // does not fit its buffer.
 std::u16string CommonFolder() {
@@ -116,6 +119,12 @@ bool CopyToBackup(const std::u16string& source, BackupTarget target) {
     if (commonFolder.empty())
         return false;
     if (!IsSafeInCommand(source) || !IsSafeInCommand(commonFolder))
+        return false;
+    // A restore carries whatever lies in the backup folder into the installation with an
+    // installer's rights, and every user may create files in the common folder: the backup folder
+    // is made before the first copy so that only administrators and the system can write to it.
+    // XCOPY would create it open to everyone.
+    if (!platform::CreateProtectedFolder(commonFolder + kBackupFolderName))
         return false;
     return RunCopy(XcopyParameters(source, commonFolder, BackupTargetTail(target)));
 }

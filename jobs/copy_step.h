@@ -58,8 +58,11 @@ inline constexpr std::uint32_t kInterpreterNotStarted = 0xFFFFFFFFu;
 std::uint32_t RunHiddenCommand(const std::u16string& parameters);
 
 // Backup form: copies one file or folder of the installed suite into the backup folder's subfolder
-// for target. A source that does not exist is skipped and counts as success. Fails without running
-// anything when the common application-data folder is unknown or a path would break the command.
+// for target. A source that does not exist is skipped and counts as success. Before the copy runs,
+// a missing backup folder is created writable only by administrators and the system
+// (platform::CreateProtectedFolder); an existing one is left as it is. Fails without running
+// anything when the common application-data folder is unknown, a path would break the command, or
+// the backup folder cannot be created so (or something other than a folder is in its place).
 bool CopyToBackup(const std::u16string& source, BackupTarget target);
 
 // Copy-back form: copies the saved item (a name inside the backup folder, or inside its Data

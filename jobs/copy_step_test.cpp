@@ -1,7 +1,9 @@
 #include "jobs/copy_step.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 namespace {
 
 using testing_support::RecordingLauncher;
+using testing_support::ReadFile;
 using testing_support::ScopedEnv;
 using testing_support::TempFolder;
 using testing_support::U16;
@@ -74,6 +77,59 @@ TEST_F(CopyStepTest, TargetValuesAreFixed) {
 TEST_F(CopyStepTest, BackupFormSkipsAMissingSourceAsSuccess) {
     EXPECT_TRUE(CopyToBackup(U16(temp / "Suite Officina" / "eobd" / "eobd.ini"), BackupTarget::TargetRoot));
     EXPECT_TRUE(launcher.commands.empty());
+}
+
+mode_t ModeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return 0;
+    return info.st_mode;
+}
+
+// The first copy into the backup folder finds it made already, writable by its owner alone, even
+// under a umask that would leave XCOPY's folders open to everyone.
+TEST_F(CopyStepTest, BackupFormMakesTheBackupFolderProtectedBeforeTheCopyRuns) {
+    const mode_t previous = ::umask(0);
+    std::vector<mode_t> modesSeenByTheCopy;
+    launcher.exitCodeFor = [&](const std::u16string&) {
+        modesSeenByTheCopy.push_back(ModeOf(temp / "Program Data" / "Lumvar"));
+        return 0u;
+    };
+    const bool copied = CopyToBackup(source, BackupTarget::TargetDataGas);
+    ::umask(previous);
+    EXPECT_TRUE(copied);
+    ASSERT_EQ(modesSeenByTheCopy.size(), 1u);
+    EXPECT_TRUE(S_ISDIR(modesSeenByTheCopy[0]));
+    EXPECT_EQ(modesSeenByTheCopy[0] & 07777, 0755u);
+    // Only the backup folder itself: its subfolders are the copy's to make.
+    EXPECT_FALSE(std::filesystem::exists(temp / "Program Data" / "Lumvar" / "Data"));
+}
+
+TEST_F(CopyStepTest, BackupFormLeavesAnExistingBackupFolderAsItIs) {
+    Save("eobd.ini");
+    ASSERT_EQ(::chmod((temp / "Program Data" / "Lumvar").c_str(), 0750), 0);
+    EXPECT_TRUE(CopyToBackup(source, BackupTarget::TargetRoot));
+    EXPECT_EQ(launcher.commands.size(), 1u);
+    EXPECT_EQ(ModeOf(temp / "Program Data" / "Lumvar") & 07777, 0750u);
+    EXPECT_EQ(ReadFile(temp / "Program Data" / "Lumvar" / "eobd.ini"), "saved");
+}
+
+// XCOPY must never get the chance to make the backup folder itself, open to everyone.
+TEST_F(CopyStepTest, BackupFormFailsWithoutRunningAnythingWhenTheBackupFolderCannotBeMade) {
+    WriteFile(temp / "Program Data" / "Lumvar", "a file in the way");
+    for (const BackupTarget target : {BackupTarget::TargetRoot, BackupTarget::TargetData}) {
+        EXPECT_FALSE(CopyToBackup(source, target)) << static_cast<int>(target);
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+    EXPECT_EQ(ReadFile(temp / "Program Data" / "Lumvar"), "a file in the way");
+}
+
+// Nothing to copy, nothing to make; and the copy-back form only ever reads the backup folder.
+TEST_F(CopyStepTest, OnlyACopyIntoTheBackupFolderMakesIt) {
+    EXPECT_TRUE(CopyToBackup(U16(temp / "Suite Officina" / "eobd" / "eobd.ini"), BackupTarget::TargetRoot));
+    EXPECT_TRUE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, u"C:\\Suite\\eobd\\"));
+    EXPECT_TRUE(launcher.commands.empty());
+    EXPECT_FALSE(std::filesystem::exists(temp / "Program Data" / "Lumvar"));
 }
 
 TEST_F(CopyStepTest, AnyNonzeroExitCodeFailsTheStep) {
