@@ -16,6 +16,28 @@
 //                               or "failed: " and SystemErrorText(errno)
 //   open-missing <path>         OpenFile(path, "rb"): prints SystemErrorText(errno) on failure
 //   error-text <number>         prints SystemErrorText(number)
+//   protect <path>              CreateProtectedFolder(path): prints "ok" or "failed"
+//   rights <path>               prints the DACL of path as GetNamedSecurityInfoW reads it back,
+//                               in SDDL ("D:P(A;OICI;FA;;;SY)..."), or "failed <error code>"
+//   hold <path> <ready> <stop> <seconds>
+//                               opens path for reading without sharing (CreateFileW, share mode
+//                               0), creates the file ready, and keeps path open until the file
+//                               stop exists or the seconds have passed; prints "held" and exits
+//                               with 0, or prints "failed <error code>" and exits with 3 when path
+//                               cannot be opened so
+//   ini <path> <section> <key>  CFileIni::Load of path: prints "loaded" and GetValue(section,
+//                               key), or "not loaded" and errorText
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// windows.h first: the security headers depend on its types.
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -28,6 +50,7 @@
 #include <string>
 #include <vector>
 
+#include "ini/file_ini.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -40,6 +63,85 @@ void Print(const std::u16string& text) {
 
 void PrintBytes(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+std::wstring Wide(const std::u16string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::u16string Utf16(const std::wstring& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+void PrintFailure(DWORD error) {
+    Print(u"failed " + Utf16(std::to_wstring(error)));
+}
+
+// The DACL of a file or folder as the system reads it back, in SDDL.
+int PrintRights(const std::u16string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read = ::GetNamedSecurityInfoW(Wide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                               nullptr, nullptr, nullptr, nullptr, &descriptor);
+    if (read != ERROR_SUCCESS) {
+        PrintFailure(read);
+        return 0;
+    }
+    wchar_t* text = nullptr;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                               DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        Print(Utf16(text));
+        ::LocalFree(text);
+    } else {
+        PrintFailure(::GetLastError());
+    }
+    ::LocalFree(descriptor);
+    return 0;
+}
+
+bool CreateEmptyFile(const std::u16string& path) {
+    const HANDLE file =
+        ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+// Another process holding a file open without sharing, as an editor or a running module of the
+// suite may: nobody else can open it for reading or writing until it lets go.
+int Hold(const std::u16string& path, const std::u16string& ready, const std::u16string& stop,
+         const std::u16string& seconds) {
+    const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        PrintFailure(::GetLastError());
+        return 3;
+    }
+    if (!CreateEmptyFile(ready)) {
+        PrintFailure(::GetLastError());
+        ::CloseHandle(file);
+        return 3;
+    }
+    const ULONGLONG limit = std::strtoull(platform::ToUtf8(seconds).c_str(), nullptr, 10) * 1000;
+    const ULONGLONG start = ::GetTickCount64();
+    while (!platform::PathExists(stop) && ::GetTickCount64() - start < limit)
+        ::Sleep(20);
+    ::CloseHandle(file);
+    Print(u"held");
+    return 0;
+}
+
+int LoadIni(const std::u16string& path, const std::u16string& section, const std::u16string& key) {
+    CFileIni ini;
+    ini.filePath = path;
+    if (!ini.Load()) {
+        Print(u"not loaded");
+        Print(ini.errorText);
+        return 0;
+    }
+    Print(u"loaded");
+    Print(ini.GetValue(section, key));
+    return 0;
 }
 
 int Probe(const std::vector<std::u16string>& args) {
@@ -121,6 +223,16 @@ int Probe(const std::vector<std::u16string>& args) {
         Print(platform::SystemErrorText(errno));
         return 0;
     }
+    if (command == u"protect" && count == 3) {
+        Print(platform::CreateProtectedFolder(args[2]) ? u"ok" : u"failed");
+        return 0;
+    }
+    if (command == u"rights" && count == 3)
+        return PrintRights(args[2]);
+    if (command == u"hold" && count == 6)
+        return Hold(args[2], args[3], args[4], args[5]);
+    if (command == u"ini" && count == 5)
+        return LoadIni(args[2], args[3], args[4]);
     if (command == u"error-text" && count == 3) {
         Print(platform::SystemErrorText(std::atoi(platform::ToUtf8(args[2]).c_str())));
         return 0;
