@@ -1,6 +1,8 @@
 // Whole-file load and save of CFileXml: UTF-8 on disk, UTF-16 in memory.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -24,6 +26,40 @@ std::u16string Number(std::size_t value) {
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
+
+// Bytes read and decoded at a time: small enough that the block and its units stay in the cache
+// while they are appended to the text.
+constexpr std::size_t kReadBlock = 64 * 1024;
+// Bytes of a sequence cut by the end of a block, carried to the start of the next.
+constexpr std::size_t kLongestCut = 3;
+
+// Reads at most size bytes of file and appends their decoding to text. The text is sized once,
+// from the file's size (no byte gives more than one unit), with room beyond it so that edits which
+// lengthen it do not move it whole; untouched room costs address space only. Nothing is read past
+// the zero byte that ends the text, and only the bytes actually read are decoded, should the file
+// have shrunk since it was sized.
+void ReadDecoded(std::FILE* file, std::size_t size, std::u16string& text) {
+    text.reserve(size + size / 8 + 128);
+    const auto bytes = std::make_unique_for_overwrite<char[]>(kLongestCut + kReadBlock);
+    const auto units = std::make_unique_for_overwrite<char16_t[]>(kLongestCut + kReadBlock);
+    std::size_t carried = 0;
+    std::size_t left = size;
+    while (left != 0) {
+        const std::size_t read = std::fread(bytes.get() + carried, 1, std::min(left, kReadBlock), file);
+        if (read == 0)
+            return;
+        left -= read;
+        const std::size_t held = carried + read;
+        const xml::DecodeStep step = xml::DecodeUtf8Part(std::string_view(bytes.get(), held), units.get());
+        text.append(units.get(), step.produced);
+        if (step.ended)
+            return;
+        // A sequence cut at the end of this block is decoded again with the bytes after it; one cut
+        // at the end of the file is dropped when the loop ends.
+        carried = held - step.consumed;
+        std::memmove(bytes.get(), bytes.get() + step.consumed, carried);
+    }
+}
 
 }  // namespace
 
@@ -58,13 +94,8 @@ bool CFileXml::LoadFileText(const std::u16string& filePath, std::u16string& text
 
     text.clear();
     const auto size = static_cast<std::size_t>(end);
-    if (size != 0) {
-        const auto bytes = std::make_unique_for_overwrite<char[]>(size);
-        // Only the bytes actually read are decoded, should the file have shrunk since it was sized.
-        const std::string_view read(bytes.get(), std::fread(bytes.get(), 1, size, file.get()));
-        text.resize(xml::DecodeUtf8(read));
-        xml::DecodeUtf8(read, text.data());
-    }
+    if (size != 0)
+        ReadDecoded(file.get(), size, text);
     SetMessage(message, Number(size) + u" bytes to " + Number(text.size()) + u" wide chars");
     return true;
 }
@@ -75,15 +106,19 @@ bool CFileXml::SaveFileText(const std::u16string& filePath, const std::u16string
 
     // "CommonConfig.xml" is rewritten in place: the new bytes are complete on disk before they take
     // the old file's place, so a full disk or a crash never leaves it empty or cut.
-    std::string bytes;
+    // The bytes are counted first so that their buffer is allocated once at its exact size, beside
+    // the text, and written only by the encoding.
+    std::unique_ptr<char[]> buffer;
+    std::size_t length = 0;
     if (!text.empty()) {
-        bytes.resize(xml::EncodeUtf8(text) + 1);
-        bytes.resize(xml::EncodeUtf8(text, bytes.data(), bytes.size()));
+        const std::size_t room = xml::EncodeUtf8(text) + 1;
+        buffer = std::make_unique_for_overwrite<char[]>(room);
+        length = xml::EncodeUtf8(text, buffer.get(), room);
     }
-    if (!platform::ReplaceFileContents(filePath, bytes)) {
+    if (!platform::ReplaceFileContents(filePath, std::string_view(buffer.get(), length))) {
         SetMessage(message, platform::SystemErrorText(errno));
         return false;
     }
-    SetMessage(message, Number(text.size()) + u" wide chars to " + Number(bytes.size()) + u" bytes");
+    SetMessage(message, Number(text.size()) + u" wide chars to " + Number(length) + u" bytes");
     return true;
 }

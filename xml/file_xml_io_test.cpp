@@ -173,6 +173,44 @@ TEST_F(FileXmlIo, LoadDecodesAndCounts) {
     }
 }
 
+// Large files are read a block at a time: a character split between two blocks, an invalid
+// sequence or a zero byte just past a block, and a sequence cut by the end of the file all load as
+// they would from one buffer. The split points sit around every power of two from 4 KB to 128 KB.
+TEST_F(FileXmlIo, LoadAcrossReadBlocks) {
+    struct Row {
+        std::string tail;
+        std::u16string text;
+    };
+    const std::vector<Row> rows = {
+        {"\xF0\x9F\x98\x80z", u"\xD83D\xDE00z"},
+        {"\xE2\x82\xAC\xC3\xA9", u"\u20AC\u00E9"},
+        {"\xE2\x82"
+         "A",
+         u"?A"},
+        {"\xF0\x9F\x98", u""},
+        {"\xC3\xA9\0tail"s, u"\u00E9"},
+        {"\xFF\x80"
+         "b",
+         u"??b"},
+    };
+    for (const std::size_t block : {4096u, 16384u, 65536u, 131072u}) {
+        for (std::size_t before = 1; before <= 4; ++before) {
+            for (const Row& row : rows) {
+                const std::string head(block - before, 'a');
+                WriteFile(temp / "big.xml", head + row.tail);
+                std::u16string text = u"old";
+                std::u16string message;
+                ASSERT_TRUE(CFileXml::LoadFileText(U16(temp / "big.xml"), text, &message));
+                const std::u16string expected = std::u16string(head.size(), u'a') + row.text;
+                EXPECT_TRUE(text == expected) << "block " << block << ", " << before << " bytes before the cut, tail "
+                                              << row.tail.size() << " bytes; loaded " << text.size() << " units";
+                EXPECT_EQ(message, U16(std::to_string(head.size() + row.tail.size())) + u" bytes to " +
+                                       U16(std::to_string(expected.size())) + u" wide chars");
+            }
+        }
+    }
+}
+
 TEST_F(FileXmlIo, MissingFileLeavesTextAndGivesSystemMessage) {
     std::u16string text = u"kept";
     std::u16string message;

@@ -111,14 +111,14 @@ inline unsigned BlockUtf8Size(const char16_t* in) {
 
 // One pass of the decoder; the counting pass (kWrite false) never touches out.
 template <bool kWrite>
-std::size_t Decode(const unsigned char* in, std::size_t size, char16_t* out) {
+DecodeStep Decode(const unsigned char* in, std::size_t size, char16_t* out) {
     std::size_t pos = 0;
     std::size_t count = 0;
     while (pos < size) {
         const unsigned lead = in[pos];
         if (lead < 0x80) {
             if (lead == 0)
-                return count;
+                return {pos, count, true};
             // A whole block advances by a constant, so the next load never waits for this one's result.
             while (size - pos >= kByteBlock) {
                 const unsigned run = AsciiBytePrefix(in + pos);
@@ -169,7 +169,7 @@ std::size_t Decode(const unsigned char* in, std::size_t size, char16_t* out) {
         for (unsigned i = 0; i < following; ++i, ++next) {
             // A sequence cut off by the end of the bytes is dropped, and decoding ends before it.
             if (next == size)
-                return count;
+                return {pos, count, false};
             const unsigned continuation = in[next];
             if ((continuation & 0x80) == 0) {
                 valid = false;
@@ -186,7 +186,7 @@ std::size_t Decode(const unsigned char* in, std::size_t size, char16_t* out) {
             continue;
         }
         if (codePoint == 0)
-            return count;
+            return {pos, count, true};
         if (codePoint >= 0x10000) {
             if constexpr (kWrite) {
                 out[count] = static_cast<char16_t>(0xD800 + ((codePoint - 0x10000) >> 10 & 0x3FF));
@@ -199,7 +199,7 @@ std::size_t Decode(const unsigned char* in, std::size_t size, char16_t* out) {
             out[count] = static_cast<char16_t>(codePoint);
         ++count;
     }
-    return count;
+    return {pos, count, false};
 }
 
 bool IsHighSurrogate(std::uint32_t unit) {
@@ -311,10 +311,14 @@ const unsigned char* Bytes(std::string_view bytes) {
 }  // namespace
 
 std::size_t DecodeUtf8(std::string_view bytes) {
-    return Decode<false>(Bytes(bytes), bytes.size(), nullptr);
+    return Decode<false>(Bytes(bytes), bytes.size(), nullptr).produced;
 }
 
 std::size_t DecodeUtf8(std::string_view bytes, char16_t* destination) {
+    return Decode<true>(Bytes(bytes), bytes.size(), destination).produced;
+}
+
+DecodeStep DecodeUtf8Part(std::string_view bytes, char16_t* destination) {
     return Decode<true>(Bytes(bytes), bytes.size(), destination);
 }
 

@@ -21,6 +21,21 @@ std::size_t DecodeUtf8(std::string_view bytes);
 // 0x10000 give a surrogate pair; overlong forms, surrogates and values above 0x10FFFF pass through.
 std::size_t DecodeUtf8(std::string_view bytes, char16_t* destination);
 
+// What DecodeUtf8Part did with one stretch of a longer byte stream.
+struct DecodeStep {
+    // Bytes decoded. Unless ended, the bytes after them (at most three) are the start of a sequence
+    // cut by the end of the stretch: they begin the next stretch, or are dropped at the end of the
+    // stream.
+    std::size_t consumed;
+    std::size_t produced;  // UTF-16 units written
+    bool ended;            // a code point of 0 was met: the text ends there, the rest is not part of it
+};
+
+// Decodes a stream stretch by stretch with the rules of DecodeUtf8: stretches decoded in turn, each
+// beginning with the bytes the last one left unconsumed, give exactly the units of DecodeUtf8 over
+// the whole stream. destination must hold bytes.size() units (no byte gives more than one unit).
+DecodeStep DecodeUtf8Part(std::string_view bytes, char16_t* destination);
+
 // Number of bytes (no terminating zero) that EncodeUtf8 produces from text given unlimited room.
 std::size_t EncodeUtf8(std::u16string_view text);
 

@@ -303,6 +303,63 @@ TEST(Utf8Random, DecodeMatchesTheByteByByteRules) {
     }
 }
 
+// Decoding stretch by stretch, each stretch beginning with the bytes the last one left, gives the
+// units of one pass over the whole, wherever the cuts fall: inside a sequence, just before a zero,
+// at the end with a cut sequence that must be dropped.
+std::u16string DecodedInStretches(std::string_view bytes, const std::vector<std::size_t>& cuts) {
+    std::u16string out;
+    std::string held;
+    std::size_t from = 0;
+    for (std::size_t k = 0; k <= cuts.size(); ++k) {
+        const std::size_t to = k < cuts.size() ? cuts[k] : bytes.size();
+        held += bytes.substr(from, to - from);
+        from = to;
+        std::u16string units(held.size() + 1, u'\x55');
+        const xml::DecodeStep step = xml::DecodeUtf8Part(held, units.data());
+        EXPECT_LE(step.produced, held.size()) << "more units than bytes";
+        EXPECT_EQ(units[step.produced], u'\x55') << "wrote past the units it reported";
+        out.append(units, 0, step.produced);
+        if (step.ended)
+            return out;
+        EXPECT_LT(held.size() - step.consumed, 4u) << "left more than a cut sequence";
+        held.erase(0, step.consumed);
+    }
+    return out;
+}
+
+TEST(Utf8Stretches, DecodeAsOnePassWhereverTheStreamIsCut) {
+    std::mt19937 random(1207);
+    const std::string alphabet = "<a=\"x\"/> \x80\xBF\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\xF8\xFF\xED\xA0";
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes;
+        const int length = static_cast<int>(random() % 90);
+        for (int i = 0; i < length; ++i) {
+            const unsigned pick = random() % 100;
+            if (pick < 40) {
+                bytes += static_cast<char>('a' + random() % 26);
+            } else if (pick < 99) {
+                bytes += alphabet[random() % alphabet.size()];
+            } else {
+                bytes += '\0';
+            }
+        }
+        std::vector<std::size_t> cuts;
+        for (std::size_t at = 0; at < bytes.size(); at += 1 + random() % 7)
+            cuts.push_back(at);
+        ASSERT_EQ(DecodedInStretches(bytes, cuts), ReferenceDecode(bytes)) << "round " << round;
+    }
+}
+
+TEST(Utf8Stretches, SequenceCutAtEveryPoint) {
+    // A four-byte character cut after each of its bytes, then completed by the next stretch.
+    const std::string bytes = "ab\xF0\x9F\x98\x80" "cd\xE2\x82\xAC";
+    for (std::size_t cut = 1; cut < bytes.size(); ++cut)
+        EXPECT_EQ(DecodedInStretches(bytes, {cut}), u"ab\xD83D\xDE00" u"cd\u20AC") << "cut at " << cut;
+    EXPECT_EQ(DecodedInStretches("ab\xF0\x9F\x98", {3}), u"ab");
+    EXPECT_EQ(DecodedInStretches("ab\xF0\x9F" "A", {3}), u"ab?A");
+    EXPECT_EQ(DecodedInStretches(std::string("ab\0\xC3\xA9", 5), {2, 3}), u"ab");
+}
+
 TEST(Utf8Random, EncodeMatchesTheUnitByUnitRules) {
     std::mt19937 random(7);
     const std::u16string alphabet =
