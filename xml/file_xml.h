@@ -174,6 +174,7 @@ public:
 private:
     std::int32_t SearchSiblings(std::int32_t parent, std::int32_t from, const char16_t* name) const;
     bool TagNameMatches(std::int32_t element, const char16_t* name) const;
+    bool ScanCommonNode(TokenCursor& cursor, ScannedNode& node) const;
     std::int32_t ParseElements();
     void CloseUnended(std::int32_t element, std::int32_t& openParent);
     void AdoptFollowingSiblings(std::int32_t element);

@@ -202,8 +202,9 @@ TEST_F(FileXmlIo, LoadAcrossReadBlocks) {
                 std::u16string message;
                 ASSERT_TRUE(CFileXml::LoadFileText(U16(temp / "big.xml"), text, &message));
                 const std::u16string expected = std::u16string(head.size(), u'a') + row.text;
-                EXPECT_TRUE(text == expected) << "block " << block << ", " << before << " bytes before the cut, tail "
-                                              << row.tail.size() << " bytes; loaded " << text.size() << " units";
+                EXPECT_TRUE(text == expected)
+                    << "block " << block << ", " << before << " bytes before the cut, tail "
+                    << row.tail.size() << " bytes; loaded " << text.size() << " units";
                 EXPECT_EQ(message, U16(std::to_string(head.size() + row.tail.size())) + u" bytes to " +
                                        U16(std::to_string(expected.size())) + u" wide chars");
             }

@@ -99,6 +99,10 @@ CFileXml::NodeKind CFileXml::ScanNode(TokenCursor& cursor, ScannedNode& node) co
         return NodeKind::EndOfText;
     }
 
+    if (ScanCommonNode(cursor, node)) {
+        return node.kind;
+    }
+
     NodeKind kind = NodeKind::Malformed;
     std::int32_t nameStart = kNoName;
     std::uint32_t mode = 0;
@@ -334,6 +338,94 @@ CFileXml::NodeKind CFileXml::ScanNode(TokenCursor& cursor, ScannedNode& node) co
     node.length = ending + 1 - node.start;
     node.kind = kind;
     return kind;
+}
+
+// Nearly every node of a settings file is a run of blanks or text before a tag, a start tag whose
+// attribute values are quoted, or an end tag. This reads those in tight loops, following exactly the
+// rules of the general scan for their kind, and finishes the node as it would. Anything else (another
+// kind, a tag that the end of the text cuts) is left untouched to the general scan: false.
+bool CFileXml::ScanCommonNode(TokenCursor& cursor, ScannedNode& node) const {
+    const char16_t* s = cursor.text.data();
+    const auto end = static_cast<std::int32_t>(cursor.text.size());
+    const std::int32_t i = cursor.position;
+    std::int32_t ending = -1;
+    NodeKind kind = NodeKind::Whitespace;
+
+    if (s[i] != u'<') {
+        std::int32_t j = i;
+        while (j < end && IsBlank(s[j])) {
+            ++j;
+        }
+        if (j > i && (j == end || s[j] == u'<')) {
+            ending = j - 1;
+        } else {
+            // The first character that is not a blank makes the node text, which then ends before a
+            // "<", at a ">" or at the end of the text.
+            kind = NodeKind::Text;
+            const std::int32_t k = xml_chars::SkipUntilEither(s, j + 1, end, u'<', u'>');
+            ending = k >= end ? end - 1 : s[k] == u'>' ? k : k - 1;
+        }
+    } else if (s[i] == u'<' && end - i >= 3 && s[i + 1] == u'/') {
+        kind = NodeKind::EndTag;
+        const std::int32_t nameEnd = SkipUntil<xml_chars::kNameStop>(s, i + 2, end);
+        if (nameEnd >= end) {
+            return false;
+        }
+        ending = s[nameEnd] == u'>' ? nameEnd : xml_chars::SkipUntilChar(s, nameEnd + 1, end, u'>');
+        if (ending >= end) {
+            return false;
+        }
+        cursor.tokenStart = i + 2;
+        cursor.tokenEnd = nameEnd - 1;
+    } else if (s[i] == u'<' && end - i >= 3 && (ClassOf(s[i + 1]) & xml_chars::kNameStart) != 0) {
+        kind = NodeKind::StartTag;
+        const std::int32_t nameEnd = SkipUntil<xml_chars::kNameStop>(s, i + 2, end);
+        bool afterEquals = false;
+        std::int32_t j = nameEnd;
+        while (j < end) {
+            const char16_t c = s[j];
+            if (!Has(c, xml_chars::kTagSpecial)) {
+                // A run of name or unquoted value characters.
+                afterEquals = false;
+                j = SkipUntil<xml_chars::kTagSpecial>(s, j + 1, end);
+                continue;
+            }
+            if (c == u'>') {
+                break;
+            }
+            if ((c == u'"' || c == u'\'') && afterEquals) {
+                // A quoted value: only the same quote ends it.
+                afterEquals = false;
+                j = xml_chars::SkipUntilChar(s, j + 1, end, c) + 1;
+                continue;
+            }
+            if (c == u'=') {
+                afterEquals = !afterEquals;
+            } else if (c != u'"' && c != u'\'' && !IsBlank(c)) {
+                afterEquals = false;
+            }
+            ++j;
+        }
+        if (j >= end) {
+            return false;
+        }
+        ending = j;
+        // The two characters before the ">" that followed the name decide whether the tag is empty.
+        const char16_t last = j - 1 >= nameEnd ? s[j - 1] : char16_t{0};
+        const char16_t beforeLast = j - 2 >= nameEnd ? s[j - 2] : char16_t{0};
+        if (last == u'/' &&
+            (beforeLast == 0 || IsBlank(beforeLast) || beforeLast == u'\'' || beforeLast == u'"')) {
+            node.nodeFlags |= kEmptyElement;
+        }
+        node.text.assign(s + i + 1, static_cast<std::size_t>(nameEnd - i - 1));
+    } else {
+        return false;
+    }
+
+    cursor.position = ending + 1;
+    node.length = ending + 1 - i;
+    node.kind = kind;
+    return true;
 }
 
 // ---- Element index -----------------------------------------------------------------------------

@@ -322,6 +322,64 @@ std::u16string RandomMarkup(std::mt19937& rng, std::size_t length) {
     return text;
 }
 
+// Texts built from the pieces of settings files (tags with attributes, end tags, indentation, text
+// between tags) with the odd piece out of place: values without quotes or cut short, "==", quotes
+// outside values, "/" before blanks, a "<" inside a tag, the text ending anywhere.
+std::u16string RandomSettingsMarkup(std::mt19937& rng, std::size_t pieces) {
+    static const char16_t* const common[] = {
+        u"<param", u"<e",           u"</param>", u"</e>",     u"\n\t\t", u" ",
+        u"\t",     u"key=\"p0\"",   u"v='x>y'",  u"/>",       u">",      u"Tarato",
+        u" a ",    u"u=\"\u00e9\"", u"<\u4e2d",  u"</\u4e2d>"};
+    static const char16_t* const odd[] = {u"=",   u"==", u"\"",  u"'",      u"/",    u" />", u"<",  u"x=1",
+                                          u"=\"", u"</", u"</e", u"</e x>", u"&lt;", u"<?x", u"?>", u"<!--"};
+    std::u16string text;
+    for (std::size_t k = 0; k < pieces; ++k) {
+        if (rng() % 6 == 0) {
+            text += odd[rng() % (sizeof(odd) / sizeof(odd[0]))];
+        } else {
+            text += common[rng() % (sizeof(common) / sizeof(common[0]))];
+        }
+    }
+    return text;
+}
+
+// Scans the whole text with ScanNode and with the reference, node by node, and compares every result.
+void ExpectSameNodes(const CFileXml& xml, const std::u16string& text) {
+    CFileXml::TokenCursor fast;
+    CFileXml::TokenCursor plain;
+    fast.text = text;
+    plain.text = text;
+    CFileXml::ScannedNode fastNode;
+    CFileXml::ScannedNode plainNode;
+    while (true) {
+        const Kind expected = ReferenceScan(plain, plainNode);
+        const Kind actual = xml.ScanNode(fast, fastNode);
+        ASSERT_EQ(actual, expected) << Narrow(text) << " at " << plainNode.start;
+        ASSERT_EQ(fastNode.start, plainNode.start) << Narrow(text);
+        ASSERT_EQ(fastNode.length, plainNode.length) << Narrow(text) << " at " << plainNode.start;
+        ASSERT_EQ(fastNode.nodeFlags, plainNode.nodeFlags) << Narrow(text) << " at " << plainNode.start;
+        ASSERT_EQ(Narrow(fastNode.text), Narrow(plainNode.text)) << Narrow(text) << " at " << plainNode.start;
+        ASSERT_EQ(fast.position, plain.position);
+        ASSERT_EQ(fast.tokenStart, plain.tokenStart) << Narrow(text);
+        ASSERT_EQ(fast.tokenEnd, plain.tokenEnd) << Narrow(text);
+        if (expected == Kind::EndOfText) {
+            return;
+        }
+    }
+}
+
+TEST(ScanNode, SettingsLikeTextsAgreeWithCharacterByCharacterReading) {
+    std::mt19937 rng(7122026);
+    CFileXml xml;
+    for (int round = 0; round < 6000; ++round) {
+        const std::u16string text = RandomSettingsMarkup(rng, 1 + rng() % 30);
+        ExpectSameNodes(xml, text);
+        if (testing::Test::HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
 TEST(ScanNode, AgreesWithCharacterByCharacterReading) {
     std::mt19937 rng(20261207);
     CFileXml xml;

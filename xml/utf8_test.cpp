@@ -352,11 +352,19 @@ TEST(Utf8Stretches, DecodeAsOnePassWhereverTheStreamIsCut) {
 
 TEST(Utf8Stretches, SequenceCutAtEveryPoint) {
     // A four-byte character cut after each of its bytes, then completed by the next stretch.
-    const std::string bytes = "ab\xF0\x9F\x98\x80" "cd\xE2\x82\xAC";
+    const std::string bytes =
+        "ab\xF0\x9F\x98\x80"
+        "cd\xE2\x82\xAC";
     for (std::size_t cut = 1; cut < bytes.size(); ++cut)
-        EXPECT_EQ(DecodedInStretches(bytes, {cut}), u"ab\xD83D\xDE00" u"cd\u20AC") << "cut at " << cut;
+        EXPECT_EQ(DecodedInStretches(bytes, {cut}),
+                  u"ab\xD83D\xDE00"
+                  u"cd\u20AC")
+            << "cut at " << cut;
     EXPECT_EQ(DecodedInStretches("ab\xF0\x9F\x98", {3}), u"ab");
-    EXPECT_EQ(DecodedInStretches("ab\xF0\x9F" "A", {3}), u"ab?A");
+    EXPECT_EQ(DecodedInStretches("ab\xF0\x9F"
+                                 "A",
+                                 {3}),
+              u"ab?A");
     EXPECT_EQ(DecodedInStretches(std::string("ab\0\xC3\xA9", 5), {2, 3}), u"ab");
 }
 
