@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "platform/platform.h"
@@ -61,6 +63,41 @@ bool WildcardMatches(std::u16string_view pattern, std::u16string_view name) {
     }
     while (p < pattern.size() && pattern[p] == u'*') ++p;
     return p == pattern.size();
+}
+
+// True for the name of a temporary file that ReplaceFileContents makes for the file called name:
+// "." + name + ".lumvar-" + the six letters or digits that mkstemp chooses.
+bool IsTemporaryOf(std::string_view entry, std::string_view name) {
+    constexpr std::string_view kMarker = ".lumvar-";
+    constexpr std::size_t kRandomLength = 6;
+    if (entry.size() != 1 + name.size() + kMarker.size() + kRandomLength || entry.front() != '.')
+        return false;
+    entry.remove_prefix(1);
+    if (entry.substr(0, name.size()) != name)
+        return false;
+    entry.remove_prefix(name.size());
+    if (entry.substr(0, kMarker.size()) != kMarker)
+        return false;
+    entry.remove_prefix(kMarker.size());
+    return std::all_of(entry.begin(), entry.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
+
+// Removes what a save of the same file left behind when its process was killed between making its
+// temporary file and renaming it: a stale temporary holds either old or half-written bytes and must
+// not stay beside the file (a later copy of the folder would carry it along).
+void RemoveStaleTemporaries(const std::string& folder, std::string_view name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTemporaryOf(entry->d_name, name)) continue;
+        struct stat info {};
+        if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+            ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 }  // namespace
@@ -201,6 +238,7 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
+    RemoveStaleTemporaries(folder, name);
     return true;
 }
 
