@@ -40,6 +40,51 @@ bool IsSafeInCommand(std::u16string_view path) {
     return path.find_first_of(u"\"%\r\n") == std::u16string_view::npos;
 }
 
+// XCOPY keeps its paths in buffers of MAX_PATH (260) characters, terminator included, whatever
+// the tool itself can open. Past that, Windows' XCOPY fails, while Wine's writes the files below a
+// garbled name in its working folder and reports success. A copy that would read or write a longer
+// path is therefore not started.
+constexpr std::size_t kLongestCopyPath = 259;
+
+// True when every entry below sourceFolder (its whole tree with subfolders, else its top level)
+// fits both under the source folder and under destination. relative is the entry's folder below
+// the source, ending in a backslash or empty. Stops descending as soon as a path is too long, so
+// a link that loops ends there too.
+bool EntriesFit(const std::u16string& sourceFolder, const std::u16string& destination, const std::u16string& relative,
+                bool subfolders) {
+    bool fits = true;
+    platform::FindMatchingEntries(sourceFolder + u"\\" + relative + u"*", [&](const std::u16string& name) {
+        if (!fits)
+            return;
+        const std::u16string below = relative + name;
+        if (sourceFolder.size() + 1 + below.size() > kLongestCopyPath ||
+            destination.size() + below.size() > kLongestCopyPath) {
+            fits = false;
+            return;
+        }
+        // A file has no entries, so descending into every name finds the subfolders.
+        if (subfolders)
+            fits = EntriesFit(sourceFolder, destination, below + u"\\", true);
+    });
+    return fits;
+}
+
+// True when XCOPY can hold every path of the copy of source into destination (a folder path
+// ending in a backslash): the two paths themselves, what lies below a source folder, and a source
+// file under its own name in the destination.
+bool CopyPathsFit(const std::u16string& source, const std::u16string& destination, bool subfolders) {
+    if (source.size() > kLongestCopyPath || destination.size() > kLongestCopyPath)
+        return false;
+    bool hasEntries = false;
+    platform::FindMatchingEntries(source + u"\\*", [&](const std::u16string&) { hasEntries = true; });
+    if (hasEntries)
+        return EntriesFit(source, destination, u"", subfolders);
+    // A file (or an empty folder, taken like a file) lands under its own name.
+    const std::size_t cut = source.find_last_of(u"\\/");
+    const std::size_t nameLength = cut == std::u16string::npos ? source.size() : source.size() - cut - 1;
+    return destination.size() + nameLength <= kLongestCopyPath;
+}
+
 std::u16string_view BackupTargetTail(BackupTarget target) {
     switch (target) {
         case BackupTarget::TargetRoot:
@@ -124,9 +169,14 @@ bool CopyToBackup(const std::u16string& source, BackupTarget target) {
     // installer's rights, and every user may create files in the common folder: the backup folder
     // is made before the first copy so that only administrators and the system can write to it.
     // XCOPY would create it open to everyone.
+    const std::u16string_view tail = BackupTargetTail(target);
+    // The destination is the common folder and the tail up to the quote that closes it.
+    const std::u16string destination = commonFolder + std::u16string(tail.substr(0, tail.find(u'"')));
+    if (!CopyPathsFit(source, destination, target == BackupTarget::TargetData))
+        return false;
     if (!platform::CreateProtectedFolder(commonFolder + kBackupFolderName))
         return false;
-    return RunCopy(XcopyParameters(source, commonFolder, BackupTargetTail(target)));
+    return RunCopy(XcopyParameters(source, commonFolder, tail));
 }
 
 bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16string& destination) {
@@ -142,11 +192,15 @@ bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16strin
         return true;
     if (!IsSafeInCommand(source) || !IsSafeInCommand(destination))
         return false;
+    if (!CopyPathsFit(source, destination, kind == CopyKind::DataTree))
+        return false;
     return RunCopy(XcopyParameters(source, destination, CopyKindTail(kind)));
 }
 
 bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& targetFolder) {
     if (!IsSafeInCommand(sourceFolder) || !IsSafeInCommand(targetFolder))
+        return false;
+    if (!CopyPathsFit(sourceFolder, targetFolder, true))
         return false;
     return RunCopy(XcopyParameters(sourceFolder, targetFolder, u"\" /e /i /v /y"));
 }

@@ -1,0 +1,253 @@
+// Hostile command lines: folder names with the characters that the command interpreter treats
+// specially, control characters, and arguments that look like switches. Whatever the names, no
+// command runs but the intended XCOPY (canaries planted in the names never appear), nothing
+// outside the named folders changes (a sentinel tree beside the installation is compared byte for
+// byte), and the exit code follows the table. The copy step refuses paths holding a double quote,
+// "%", CR or LF without running anything, so those fail with 4, 5 or 6; every other name is
+// copied as the literal name it is.
+//
+// Under Wine the parameter string is parsed by Wine's real cmd.exe, which is the point of running
+// it there. Names that Windows does not allow in file names ("|", "<", ">", "*", "?", control
+// characters) cannot be opened there: under Wine such a run must fail with its exit code and
+// change nothing, while the POSIX build copies them literally.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "tests/e2e/scenario_support.h"
+#include "tests/robustness/tree_snapshot.h"
+
+namespace robustness {
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Tree;
+
+// What a name is expected to do.
+enum class NameKind {
+    Literal,         // copied as the literal name on both builds
+    Refused,         // refused by the copy step: nothing runs, the job fails
+    InvalidOnWindows // copied literally by the POSIX build; fails cleanly under Wine
+};
+
+struct HostileName {
+    const char* name;
+    NameKind kind;
+};
+
+// Every name carries the word "canary" where a command would create a file if the interpreter
+// ever ran part of the name as a command.
+const HostileName kHostileNames[] = {
+    {"a & type nul > canary_amp & b", NameKind::Literal},
+    {"x & echo pwned > canary_echo & x", NameKind::Literal},
+    {"x && echo pwned>canary_and || echo pwned>canary_or", NameKind::Literal},
+    {"^& caret ^^ ^> canary_caret", NameKind::Literal},
+    {"!x! bang !COMSPEC! canary_bang", NameKind::Literal},
+    {"(paren) ) & echo pwned > canary_paren", NameKind::Literal},
+    {"semi;colon,comma=equal canary", NameKind::Literal},
+    {"`back tick` $(touch canary_dollar) 'single' canary", NameKind::Literal},
+    {"@echo off & ver > canary_at", NameKind::Literal},
+    {" /e /y -rf /common /restore canary", NameKind::Literal},
+    {"-rf", NameKind::Literal},
+    {"x\" & echo pwned > canary_quote & \"", NameKind::Refused},
+    {"\" & echo pwned > canary_lonequote", NameKind::Refused},
+    {"%COMSPEC% canary", NameKind::Refused},
+    {"100% & echo pwned > canary_percent", NameKind::Refused},
+    {"%PATH:~0,1% canary", NameKind::Refused},
+    {"line\nbreak & echo pwned > canary_lf", NameKind::Refused},
+    {"cr\rreturn & echo pwned > canary_cr", NameKind::Refused},
+    {"pipe | echo pwned > canary_pipe", NameKind::InvalidOnWindows},
+    {"less < more > canary_redirect", NameKind::InvalidOnWindows},
+    {"star * question ? canary", NameKind::InvalidOnWindows},
+    {"tab\tand\x01\x1f control canary", NameKind::InvalidOnWindows},
+};
+
+std::string Printable(const std::string& name) {
+    std::string text;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20) {
+            text += "\\x" + std::string(1, "0123456789abcdef"[c >> 4]) + "0123456789abcdef"[c & 15];
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// Every entry whose name holds "pwned" or a canary's file name, anywhere below root.
+std::vector<std::string> Canaries(const fs::path& root) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        // A folder named after a hostile name holds the word too; only files count, and only
+        // those whose whole name is a canary's.
+        if (!it->is_directory() && (name.rfind("canary_", 0) == 0 || name == "pwned"))
+            found.push_back(it->path().string());
+    }
+    return found;
+}
+
+class HostileCommandLines : public e2e::Scenario {
+protected:
+    void SetUp() override {
+        e2e::Scenario::SetUp();
+        if (IsSkipped())
+            return;
+        // A canary with a relative name lands in the working folder of the interpreter, which
+        // inherits the tool's: a folder below the scratch folder.
+        workingFolder = scratch / "working folder";
+        working = std::make_unique<ScopedWorkingFolder>(workingFolder);
+        e2e::WriteTree(scratch / "sentinel", Tree{{"CommonConfig.xml", "<sentinel/>"},
+                                                  {"diesel/fumi.ini", "[sentinel]\n"},
+                                                  {"neroaddin/settings.xml", "<sentinel/>"},
+                                                  {"empty", e2e::kEmptyFolder}});
+    }
+
+    void TearDown() override {
+        working.reset();
+        if (runner && runner->UnavailableReason().empty()) {
+            EXPECT_EQ(Canaries(scratch.path()), std::vector<std::string>{});
+            // Under Wine a canary of a command started without the tool's folder would land in
+            // the prefix's drive C.
+            const fs::path driveC = runner->CommonAppData().parent_path();
+            if (GetParam() == "wine") {
+                EXPECT_EQ(Canaries(driveC / "windows" / "system32"), std::vector<std::string>{});
+                EXPECT_EQ(Canaries(driveC / "users"), std::vector<std::string>{});
+            }
+        }
+    }
+
+    // Changes of the scratch folder outside the given folders (relative to scratch).
+    std::vector<std::string> ChangesOutside(const Snapshot& before, const std::vector<std::string>& inside) {
+        return Differences(Without(before, inside), Without(TakeSnapshot(scratch.path()), inside));
+    }
+
+    // What a run with this name must end with: 0 when it is copied, else the verb's failure code.
+    int Expected(NameKind kind, int failure) const {
+        if (kind == NameKind::Refused)
+            return failure;
+        if (kind == NameKind::InvalidOnWindows && GetParam() == "wine")
+            return failure;
+        return 0;
+    }
+
+    fs::path workingFolder;
+    std::unique_ptr<ScopedWorkingFolder> working;
+};
+
+// The add-in job, one XCOPY per run: the hostile name is part of both the source and the target.
+TEST_P(HostileCommandLines, CdNeroCopiesLiteralNamesAndRunsNothingElse) {
+    const Tree addin{{"bancadati/addin/sett.xml", "<sett/>"}, {"bancadati/addin/db/archivio.mdb", "mdb"}};
+    int index = 0;
+    for (const HostileName& hostile : kHostileNames) {
+        SCOPED_TRACE("folder name \"" + Printable(hostile.name) + "\"");
+        const std::string number = std::to_string(index++);
+        const fs::path source = scratch / ("suite " + number) / hostile.name;
+        const fs::path target = scratch / ("nero " + number) / hostile.name;
+        e2e::WriteTree(source, addin);
+        fs::create_directories(target);
+        const Snapshot before = TakeSnapshot(scratch.path());
+
+        const int exitCode = Run({u"/cdnero", runner->ToolPath(source), runner->ToolPath(target)});
+
+        const int expected = Expected(hostile.kind, 6);
+        EXPECT_EQ(exitCode, expected);
+        EXPECT_EQ(ChangesOutside(before, {"nero " + number}), std::vector<std::string>{});
+        const Tree copied = e2e::ReadTree(target);
+        if (expected == 0) {
+            EXPECT_EQ(copied, (Tree{{"neroaddin/settings.xml", "<sett/>"}, {"neroaddin/db/archivio.mdb", "mdb"}}));
+        } else {
+            EXPECT_EQ(copied, (Tree{})) << "a failed run copied something";
+        }
+        EXPECT_EQ(Canaries(scratch.path()), std::vector<std::string>{});
+    }
+}
+
+// A whole backup and restore of an installation whose folder holds every hostile character that
+// Windows allows in a name: each copy form meets it, and the merge writes the files below it.
+TEST_P(HostileCommandLines, BackupAndRestoreBelowAHostileFolder) {
+    root = scratch / "Officina & echo pwned > canary_root & ^& !x! (1);=,`$' -rf" / "Suite 3";
+    const Tree sample = e2e::SampleInstallation();
+    e2e::WriteTree(root, sample);
+    Snapshot before = TakeSnapshot(scratch.path());
+    ASSERT_EQ(Backup(), 0);
+    EXPECT_EQ(e2e::ReadTree(BackupFolder()), e2e::ExpectedBackup(sample));
+    const std::string relativeBackup = fs::relative(BackupFolder(), scratch.path()).generic_string();
+    EXPECT_EQ(ChangesOutside(before, {relativeBackup}), std::vector<std::string>{});
+
+    fs::remove_all(root);
+    const Tree fresh = e2e::FreshInstallation();
+    e2e::WriteTree(root, fresh);
+    before = TakeSnapshot(scratch.path());
+    EXPECT_EQ(Restore({u"/common"}), 0);
+    Tree expected = e2e::ExpectedRestore(e2e::ExpectedBackup(sample), fresh);
+    expected["config/CommonConfig.xml"] = e2e::MergedConfig("config");
+    expected["common/CommonConfig.xml"] = e2e::MergedConfig("common");
+    EXPECT_EQ(e2e::ReadTree(root), expected);
+    EXPECT_EQ(ChangesOutside(before, {fs::relative(root, scratch.path()).generic_string()}),
+              std::vector<std::string>{});
+}
+
+// A restore into folders with a double quote or "%" in their names copies nothing back and fails;
+// only the merge, which does not pass through the interpreter, writes the live files there. The
+// folders beside it stay as they were.
+TEST_P(HostileCommandLines, RestoreIntoRefusedNamesCopiesNothing) {
+    const Tree sample = e2e::SampleInstallation();
+    e2e::WriteTree(root, sample);
+    ASSERT_EQ(Backup(), 0);
+    const Tree fresh = e2e::FreshInstallation();
+    for (const char* name : {"x\" & echo pwned > canary_quote & \"", "%COMSPEC% & echo pwned > canary_percent"}) {
+        SCOPED_TRACE(name);
+        root = scratch / name / "Suite 3";
+        e2e::WriteTree(root, fresh);
+        const Snapshot before = TakeSnapshot(scratch.path());
+        const int exitCode = Restore({u"/common"});
+        EXPECT_EQ(exitCode, 5);
+        std::vector<std::string> changes = ChangesOutside(before, {});
+        std::erase_if(changes, [&](const std::string& change) {
+            return change.find("CommonConfig.xml") != std::string::npos &&
+                   change.rfind("changed: " + fs::relative(root, scratch.path()).generic_string(), 0) == 0;
+        });
+        EXPECT_EQ(changes, std::vector<std::string>{});
+    }
+}
+
+// Arguments that are switches of XCOPY or of the tool itself, given where folders belong: the
+// driver reads only argument 1 as the verb and argument 5 as "/common"; the rest are folder paths.
+TEST_P(HostileCommandLines, SwitchLikeArgumentsAreFolderPaths) {
+    for (const char* absolute : {"/e", "/common", "/restore", "/i", "/y"}) {
+        if (fs::exists(absolute))
+            GTEST_SKIP() << absolute << " exists on this machine";
+    }
+    const Snapshot before = TakeSnapshot(scratch.path());
+    // Nothing is saved yet: the merge finds no saved file, the copy-backs have nothing to copy.
+    EXPECT_EQ(Run({u"/restore", u"/common", u"/common", u"/common", u"/common"}), 5);
+    EXPECT_EQ(Run({u"/backup", u"/e", u"/i", u"/v"}), 0);
+    EXPECT_EQ(Run({u"/cdnero", u"/e", u"-rf"}), 6);
+    EXPECT_EQ(Run({u"/restore", u"/e", u"/i", u"/v", u"/y"}), 5);
+    EXPECT_EQ(Run({u"/backup", u"/restore", u"/common"}), 2);
+    EXPECT_EQ(Run({u"/e", u"/restore", u"/common", u"/backup"}), 3);
+    for (const char* absolute : {"/e", "/common", "/restore", "/i", "/y"})
+        EXPECT_FALSE(fs::exists(absolute)) << absolute;
+    EXPECT_EQ(Differences(before, TakeSnapshot(scratch.path())), std::vector<std::string>{});
+    EXPECT_TRUE(e2e::ReadTree(BackupFolder()).empty());
+
+    // Relative folders named like switches, below the working folder, are copied as folders.
+    e2e::WriteTree(workingFolder / "-rf", e2e::SubTree(e2e::SampleInstallation(), "suite"));
+    e2e::WriteTree(workingFolder / "-y", Tree{{"bancadati/addin/sett.xml", "<sett/>"}});
+    EXPECT_EQ(Run({u"/cdnero", u"-y", u"-rf"}), 0);
+    EXPECT_EQ(testing_support::ReadFile(workingFolder / "-rf" / "neroaddin" / "settings.xml"), "<sett/>");
+    EXPECT_EQ(Run({u"/backup", u"-rf", u"-e", u"/i"}), 0);
+    EXPECT_EQ(testing_support::ReadFile(BackupFolder() / "CommonConfig.xml"),
+              testing_support::ReadFile(workingFolder / "-rf" / "Common" / "CommonConfig.xml"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, HostileCommandLines, testing::ValuesIn(e2e::AllBuilds()), e2e::BuildName);
+
+}  // namespace
+}  // namespace robustness

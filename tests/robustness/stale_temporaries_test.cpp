@@ -1,0 +1,66 @@
+// A save killed between writing its temporary file and renaming it leaves the hidden temporary
+// ".<name>.lumvar-XXXXXX" beside the file. The next successful save of the same file removes such
+// leftovers of that file, and nothing else.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/platform.h"
+#include "tests/robustness/tree_snapshot.h"
+#include "tests/support/temp_folder.h"
+
+namespace robustness {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::U16;
+using testing_support::WriteFile;
+
+TEST(StaleTemporaries, TheNextSaveOfTheFileRemovesItsOwnLeftoversOnly) {
+    TempFolder temp;
+    WriteFile(temp / "CommonConfig.xml", "<old/>");
+    for (const char* stale : {".CommonConfig.xml.lumvar-Ab12Cd", ".CommonConfig.xml.lumvar-000000"})
+        WriteFile(temp / stale, "<half");
+    // Temporaries of other files, names that only look alike, and a folder of a matching name.
+    const char* kept[] = {".Other.xml.lumvar-Ab12Cd",         ".CommonConfig.xml.lumvar-Ab12C",
+                          ".CommonConfig.xml.lumvar-Ab12Cde", "CommonConfig.xml.lumvar-Ab12Cd",
+                          ".CommonConfig.xml.lumvar-Ab_2Cd",  ".commonconfig.xml.lumvar-Ab12Cd",
+                          ".CommonConfig.xml.lumvar-Ab12Cd.bak"};
+    for (const char* name : kept)
+        WriteFile(temp / name, name);
+    fs::create_directories(temp / ".CommonConfig.xml.lumvar-Folder" / "inside");
+
+    ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / "CommonConfig.xml"), "<new/>"));
+
+    Snapshot expected;
+    expected["CommonConfig.xml"] = "<new/>";
+    for (const char* name : kept)
+        expected[name] = name;
+    expected[".CommonConfig.xml.lumvar-Folder"] = kFolder;
+    expected[".CommonConfig.xml.lumvar-Folder/inside"] = kFolder;
+    EXPECT_EQ(TakeSnapshot(temp.path()), expected);
+}
+
+TEST(StaleTemporaries, AFailedSaveLeavesTheFileAndRemovesOnlyItsOwnTemporary) {
+    TempFolder temp;
+    WriteFile(temp / "CommonConfig.xml", "<old/>");
+    WriteFile(temp / ".CommonConfig.xml.lumvar-Ab12Cd", "<half");
+    // The rename over a folder fails after the temporary has been written.
+    fs::create_directories(temp / "Folder.xml" / "inside");
+    WriteFile(temp / ".Folder.xml.lumvar-Ab12Cd", "<half");
+
+    EXPECT_FALSE(platform::ReplaceFileContents(U16(temp / "Folder.xml"), "<new/>"));
+
+    Snapshot expected{{"CommonConfig.xml", "<old/>"},
+                      {".CommonConfig.xml.lumvar-Ab12Cd", "<half"},
+                      {".Folder.xml.lumvar-Ab12Cd", "<half"},
+                      {"Folder.xml", kFolder},
+                      {"Folder.xml/inside", kFolder}};
+    EXPECT_EQ(TakeSnapshot(temp.path()), expected);
+}
+
+}  // namespace
+}  // namespace robustness
