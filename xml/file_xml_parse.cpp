@@ -384,6 +384,19 @@ bool CFileXml::ScanCommonNode(TokenCursor& cursor, ScannedNode& node) const {
         std::int32_t j = nameEnd;
         while (j < end) {
             const char16_t c = s[j];
+            if (!afterEquals && IsBlank(c) && end - j >= 2 && !Has(s[j + 1], xml_chars::kTagSpecial)) {
+                // The usual shape, a blank, a name, "=" and a quoted value, taken in one step; the
+                // rules below give the same for it, one character at a time.
+                const std::int32_t equals = SkipUntil<xml_chars::kTagSpecial>(s, j + 2, end);
+                if (end - equals >= 2 && s[equals] == u'=' &&
+                    (s[equals + 1] == u'"' || s[equals + 1] == u'\'')) {
+                    const std::int32_t close = xml_chars::SkipUntilChar(s, equals + 2, end, s[equals + 1]);
+                    if (close < end) {
+                        j = close + 1;
+                        continue;
+                    }
+                }
+            }
             if (!Has(c, xml_chars::kTagSpecial)) {
                 // A run of name or unquoted value characters.
                 afterEquals = false;
