@@ -133,8 +133,8 @@ TEST_F(BackupFolderRightsTest, BackupIntoAFreshPrefixMakesTheBackupFolderProtect
 
     WriteFile(temp_ / "Suite" / "Common" / "CommonConfig.xml", "<config/>");
     const int code = wine::Run(wine::MingwBinFolder() / "lumvar.exe",
-                               {u"/backup", wine::DrivePath(temp_ / "Suite"), wine::DrivePath(temp_ / "Modules"),
-                                wine::DrivePath(temp_ / "Data")},
+                               {u"/backup", wine::DrivePath(temp_ / "Suite"),
+                                wine::DrivePath(temp_ / "Modules"), wine::DrivePath(temp_ / "Data")},
                                nullptr, std::chrono::seconds(60), claim.prefix());
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadFile(backup / "CommonConfig.xml"), "<config/>");

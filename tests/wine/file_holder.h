@@ -28,8 +28,8 @@ public:
         // never leaves it running; Run's own limit is a second line of defence.
         holder_ = std::thread([this, path, ready, stop] {
             exitCode_ = Run(MingwBinFolder() / "lumvar-platform-probe.exe",
-                            {u"hold", path, ready, stop, platform::FromUtf8(std::to_string(kHoldSeconds))}, &output_,
-                            std::chrono::seconds(kHoldSeconds + 30), prefix_);
+                            {u"hold", path, ready, stop, platform::FromUtf8(std::to_string(kHoldSeconds))},
+                            &output_, std::chrono::seconds(kHoldSeconds + 30), prefix_);
             finished_ = true;
         });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kHoldSeconds);

@@ -89,16 +89,16 @@ TEST_F(LockedFilesTest, BackupWithAHeldSettingsFileFailsThatCopyOnly) {
         ASSERT_TRUE(holder.held()) << holder.output();
         EXPECT_EQ(runBackup(), 4);
         whileHeld = Files(backup);
-        EXPECT_EQ(holder.Release(), 0);
+        EXPECT_EQ(holder.Release(), 0) << holder.output();
     }
     EXPECT_EQ(runBackup(), 0);
     std::map<std::string, std::string> complete = Files(backup);
     EXPECT_EQ(complete["eobd.ini"], ReadFile(root / "modules" / "eobd" / "eobd.ini"));
 
     // Steps before and after the held file's: the root files, both walks and the data folder.
-    for (const char* saved : {"CommonConfig.xml", "oscillo.ini", "Dorvel.ini", "ConfigurationWizard.xml",
-                              "diesel/fumi.ini", "Data/diesel/Prova 0001.opa", "gas/gas.ini",
-                              "Data/kormo/clienti.dat"}) {
+    for (const char* saved :
+         {"CommonConfig.xml", "oscillo.ini", "Dorvel.ini", "ConfigurationWizard.xml", "diesel/fumi.ini",
+          "Data/diesel/Prova 0001.opa", "gas/gas.ini", "Data/kormo/clienti.dat"}) {
         EXPECT_EQ(whileHeld.count(saved), 1u) << saved;
     }
     complete.erase("eobd.ini");
