@@ -165,15 +165,15 @@ bool CopyToBackup(const std::u16string& source, BackupTarget target) {
         return false;
     if (!IsSafeInCommand(source) || !IsSafeInCommand(commonFolder))
         return false;
-    // A restore carries whatever lies in the backup folder into the installation with an
-    // installer's rights, and every user may create files in the common folder: the backup folder
-    // is made before the first copy so that only administrators and the system can write to it.
-    // XCOPY would create it open to everyone.
     const std::u16string_view tail = BackupTargetTail(target);
     // The destination is the common folder and the tail up to the quote that closes it.
     const std::u16string destination = commonFolder + std::u16string(tail.substr(0, tail.find(u'"')));
     if (!CopyPathsFit(source, destination, target == BackupTarget::TargetData))
         return false;
+    // A restore carries whatever lies in the backup folder into the installation with an
+    // installer's rights, and every user may create files in the common folder: the backup folder
+    // is made before the first copy so that only administrators and the system can write to it.
+    // XCOPY would create it open to everyone.
     if (!platform::CreateProtectedFolder(commonFolder + kBackupFolderName))
         return false;
     return RunCopy(XcopyParameters(source, commonFolder, tail));
