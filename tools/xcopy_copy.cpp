@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -140,6 +142,27 @@ std::string_view LastComponent(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The owner of a temporary file of this program, ".lumvar-cmd-<pid>-<counter>.tmp"; 0 when the
+// name is not one.
+pid_t TemporaryOwner(std::string_view name) {
+    constexpr std::string_view kPrefix = ".lumvar-cmd-";
+    constexpr std::string_view kSuffix = ".tmp";
+    if (name.size() <= kPrefix.size() + kSuffix.size() || !name.starts_with(kPrefix) || !name.ends_with(kSuffix))
+        return 0;
+    name = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 == name.size())
+        return 0;
+    const auto digits = [](std::string_view text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(name.substr(0, dash)) || !digits(name.substr(dash + 1)))
+        return 0;
+    pid_t owner = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + dash, owner);
+    return error == std::errc() && end == name.data() + dash ? owner : 0;
+}
+
 // One entry of a source folder, read before any of them is copied so that the folder's listing
 // is not held open across the descent into its subfolders.
 struct Entry {
@@ -170,6 +193,7 @@ private:
     bool CopyData(int in, int out, off_t size, off_t& written);
     bool SameContents(int in, int out, off_t size);
     bool SameMappedContents(int in, int out, off_t size, bool& compared);
+    void RemoveStaleTemporaries(int destination);
     Descriptor CreateTemporary(int destination, mode_t mode, std::string& name);
     Descriptor CreateUnnamed(int destination, mode_t mode);
     bool Publish(Descriptor& out, int destination, const char* name);
@@ -183,6 +207,7 @@ private:
     unsigned temporaryCounter_ = 0;
     FolderId destinationId_{};
     std::vector<FolderId> walk_;  // the source folders from the top down to the current one
+    std::vector<FolderId> swept_;  // destination folders already cleared of stale temporaries
     std::vector<char> sourceBuffer_;
     std::vector<char> copyBuffer_;
 };
@@ -432,6 +457,32 @@ bool Copier::Publish(Descriptor& out, int destination, const char* name) {
     return false;
 }
 
+// A run killed between naming a temporary file and renaming it leaves that file in the destination
+// folder, where the suite and later copies would find it. The first copy into a folder removes
+// the temporaries of runs that no longer exist (their process id names no process).
+void Copier::RemoveStaleTemporaries(int destination) {
+    struct stat info;
+    if (::fstat(destination, &info) != 0)
+        return;
+    const FolderId id = IdOf(info);
+    if (std::find(swept_.begin(), swept_.end(), id) != swept_.end())
+        return;
+    swept_.push_back(id);
+    const Descriptor listing(::openat(destination, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::vector<Entry> entries;
+    if (!listing.valid() || !ReadEntries(listing.get(), entries))
+        return;
+    const pid_t self = ::getpid();
+    for (const Entry& entry : entries) {
+        const pid_t owner = TemporaryOwner(entry.name);
+        if (owner <= 0 || owner == self || ::kill(owner, 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat stale;
+        if (::fstatat(destination, entry.name.c_str(), &stale, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(stale.st_mode))
+            ::unlinkat(destination, entry.name.c_str(), 0);
+    }
+}
+
 Descriptor Copier::CreateTemporary(int destination, mode_t mode, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name =
@@ -444,6 +495,7 @@ Descriptor Copier::CreateTemporary(int destination, mode_t mode, std::string& na
 }
 
 bool Copier::CopyFile(int in, const struct stat& info, int destination, const char* name) {
+    RemoveStaleTemporaries(destination);
     if (!request_.overwrite) {
         struct stat existing;
         if (::fstatat(destination, name, &existing, AT_SYMLINK_NOFOLLOW) == 0)

@@ -5,8 +5,9 @@
 //
 // The POSIX build only: the tool and the lumvar-cmd runs it starts are killed together with
 // SIGKILL through their process group. A killed save may leave its hidden temporary
-// ".CommonConfig.xml.lumvar-XXXXXX" beside the live file; the next successful save of that file
-// removes it, which the fresh restore proves.
+// ".CommonConfig.xml.lumvar-XXXXXX" beside the live file, and a killed copy its
+// ".lumvar-cmd-<pid>-<n>.tmp" in a destination folder; the next successful save of that file, and
+// the next copy into that folder, remove them, which the fresh restore proves.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -34,8 +35,10 @@ using Clock = std::chrono::steady_clock;
 using e2e::Tree;
 using testing_support::TempFolder;
 
-// Kill points spread evenly from the start of a run to past its uninterrupted end.
-constexpr int kKillPoints = 48;
+// Kill points spread evenly from the start of a run to past its uninterrupted end, then for each
+// live file fine steps around the moment it is saved.
+constexpr int kCoarseKillPoints = 16;
+constexpr int kFineKillPoints = 16;
 
 // A history element of many records inserted before the end tag of the root, so that loading,
 // parsing and saving "CommonConfig.xml" take a noticeable share of the run (some MB).
@@ -75,17 +78,19 @@ protected:
         ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
 
         Tree saved = e2e::ExpectedBackup(e2e::SampleInstallation());
-        saved["CommonConfig.xml"] = WithHistory(saved["CommonConfig.xml"], "Intervento salvato", 30000);
-        AddBulkData(saved, "Data/clientmanager", 150);
-        AddBulkData(saved, "Data/oscillo", 150);
-        AddBulkData(saved, "Data/kormo/Exchange - In", 100);
+        saved["CommonConfig.xml"] = WithHistory(saved["CommonConfig.xml"], "Intervento salvato", 20000);
+        AddBulkData(saved, "Data/clientmanager", 80);
+        AddBulkData(saved, "Data/oscillo", 80);
+        AddBulkData(saved, "Data/kormo/Exchange - In", 60);
         e2e::WriteTree(programData / "Lumvar", saved);
         savedSnapshot = TakeSnapshot(programData / "Lumvar");
 
         installed = e2e::FreshInstallation();
         for (const char* live : {"config/CommonConfig.xml", "common/CommonConfig.xml"})
-            installed[live] = WithHistory(installed[live], "Intervento installato", 25000);
+            installed[live] = WithHistory(installed[live], "Intervento installato", 16000);
     }
+
+    void TearDown() override { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
 
     void Install() {
         fs::remove_all(root);
@@ -171,15 +176,19 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
     ASSERT_NE(complete.at("common/CommonConfig.xml"), installed.at("common/CommonConfig.xml"));
     ASSERT_TRUE(Temporaries(complete).empty());
 
+    const char* const liveFiles[] = {"config/CommonConfig.xml", "common/CommonConfig.xml"};
+    int kills = 0;
     int killedRuns = 0;
-    int configsStillInstalled = 0;
-    int configsMerged = 0;
     int temporariesLeft = 0;
-    for (int point = 0; point < kKillPoints; ++point) {
-        const auto delay = std::chrono::duration_cast<Clock::duration>(runTime * 1.4 * point / (kKillPoints - 1));
+    int foundInstalled = 0;
+    int foundMerged = 0;
+    // Kills one run after delay, checks what it left and that a fresh restore completes it. For each
+    // live file: -1 still as installed, +1 merged (anything else fails the test).
+    auto killAndCheck = [&](Clock::duration delay) {
         SCOPED_TRACE("kill after " + std::to_string(std::chrono::duration<double, std::milli>(delay).count()) +
                      " ms of a " + std::to_string(std::chrono::duration<double, std::milli>(runTime).count()) +
                      " ms run");
+        ++kills;
         Install();
         const Outcome outcome = Restore(delay);
         killedRuns += outcome.exited ? 0 : 1;
@@ -190,7 +199,7 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
         const Snapshot after = TakeSnapshot(root);
         for (const auto& [path, content] : after) {
             const std::string name = fs::path(path).filename().string();
-            if (name.rfind(".CommonConfig.xml.lumvar-", 0) == 0) {
+            if (name.rfind(".CommonConfig.xml.lumvar-", 0) == 0 || name.rfind(".lumvar-cmd-", 0) == 0) {
                 ++temporariesLeft;
                 continue;
             }
@@ -201,13 +210,16 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
             EXPECT_TRUE(whole) << path << " is neither as installed nor as restored (" << content.size() << " bytes)";
             EXPECT_TRUE(merged != complete.end()) << path << " is not part of a restore";
         }
-        for (const char* live : {"config/CommonConfig.xml", "common/CommonConfig.xml"}) {
-            ASSERT_EQ(after.count(live), 1u) << live << " is gone";
-            const std::string& content = after.at(live);
+        std::vector<int> states;
+        for (const char* live : liveFiles) {
+            const auto found = after.find(live);
+            EXPECT_TRUE(found != after.end()) << live << " is gone";
+            const std::string content = found == after.end() ? std::string() : found->second;
             const bool asInstalled = content == installed.at(live);
             EXPECT_TRUE(asInstalled || content == complete.at(live)) << live;
-            configsStillInstalled += asInstalled ? 1 : 0;
-            configsMerged += content == complete.at(live) ? 1 : 0;
+            foundInstalled += asInstalled ? 1 : 0;
+            foundMerged += asInstalled ? 0 : 1;
+            states.push_back(asInstalled ? -1 : 1);
         }
         EXPECT_EQ(Differences(savedSnapshot, TakeSnapshot(programData / "Lumvar")), std::vector<std::string>{})
             << "the backup folder changed";
@@ -217,18 +229,48 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
         EXPECT_EQ(again.exitCode, 0);
         EXPECT_EQ(Differences(complete, TakeSnapshot(root)), std::vector<std::string>{});
         EXPECT_EQ(Differences(before, TakeSnapshot(root.parent_path())), std::vector<std::string>{});
-        if (HasFailure())
-            break;
+        return states;
+    };
+    auto delayAt = [&](double share) {
+        return std::chrono::duration_cast<Clock::duration>(runTime * share);
+    };
+
+    // Coarse kill points spread over the whole run and past its end; for each live file, the last
+    // one that found it as installed and the first that found it merged.
+    std::vector<Clock::duration> lastInstalled(std::size(liveFiles), Clock::duration::zero());
+    std::vector<Clock::duration> firstMerged(std::size(liveFiles), Clock::duration::max());
+    for (int point = 0; point < kCoarseKillPoints && !HasFailure(); ++point) {
+        const Clock::duration delay = delayAt(1.4 * point / (kCoarseKillPoints - 1));
+        const std::vector<int> states = killAndCheck(delay);
+        for (std::size_t file = 0; file < states.size(); ++file) {
+            if (states[file] < 0)
+                lastInstalled[file] = std::max(lastInstalled[file], delay);
+            if (states[file] > 0)
+                firstMerged[file] = std::min(firstMerged[file], delay);
+        }
     }
+    // Then fine steps where each file changes: halving the span between the two states homes in
+    // on the save itself, where a file written in place would be found cut.
+    for (std::size_t file = 0; file < std::size(liveFiles); ++file) {
+        Clock::duration low = lastInstalled[file];
+        // A loaded machine may run slower than the measured run: past four times its length every
+        // file has been saved.
+        Clock::duration high = std::min(firstMerged[file], delayAt(4.0));
+        for (int step = 0; step < kFineKillPoints && low < high && !HasFailure(); ++step) {
+            const Clock::duration delay = low + (high - low) / 2;
+            const std::vector<int> states = killAndCheck(delay);
+            (states[file] < 0 ? low : high) = delay;
+        }
+    }
+
     // The kill points reached both sides of the saves: some before, some after.
-    EXPECT_GT(killedRuns, kKillPoints / 2);
-    EXPECT_GT(configsStillInstalled, 0);
-    EXPECT_GT(configsMerged, 0);
-    RecordProperty("killed_runs", killedRuns);
+    EXPECT_GT(foundInstalled, 0);
+    EXPECT_GT(foundMerged, 0);
+    RecordProperty("kills", kills);
     RecordProperty("temporaries_left_by_kills", temporariesLeft);
-    std::printf("%d of %d runs killed; live files found as installed %d times, merged %d times; %d stale "
-                "temporaries removed by the next restore; uninterrupted run %.1f ms\n",
-                killedRuns, kKillPoints, configsStillInstalled, configsMerged, temporariesLeft,
+    std::printf("%d kills, %d of them before the run ended; live files found as installed %d times, merged %d "
+                "times; %d temporaries left by kills and removed by the next restore; uninterrupted run %.1f ms\n",
+                kills, killedRuns, foundInstalled, foundMerged, temporariesLeft,
                 std::chrono::duration<double, std::milli>(runTime).count());
 }
 
