@@ -14,12 +14,15 @@
 
 #include "jobs/recording_launcher.h"
 #include "jobs/restore.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::FillFileSystem;
 using testing_support::ReadFile;
+using testing_support::ScopedTmpfs;
 using testing_support::ScopedEnv;
 using testing_support::TempFolder;
 using testing_support::U16;
@@ -310,56 +313,6 @@ TEST_F(MergeCommonConfigTest, AnUnknownCommonApplicationDataFolderFails) {
     EXPECT_EQ(ReadFile(LiveFile()), kGoodLive);
 }
 
-// A small tmpfs mounted over a scratch folder for as long as the object lives, in a mount
-// namespace of this process's own where permitted. Mounting needs root; mounted() says whether it
-// worked, reason() why not.
-class ScopedTmpfs {
-public:
-    ScopedTmpfs(const fs::path& where, const char* options) : where_(where) {
-        fs::create_directories(where_);
-        if (::geteuid() != 0) {
-            reason_ = "not running as root, so no tmpfs can be mounted";
-            return;
-        }
-        static const bool privateMounts =
-            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        static_cast<void>(privateMounts);
-        if (::mount("tmpfs", where_.c_str(), "tmpfs", 0, options) != 0) {
-            reason_ = std::string("mounting a tmpfs is not permitted here: ") + std::strerror(errno);
-            return;
-        }
-        mounted_ = true;
-    }
-    ~ScopedTmpfs() {
-        if (mounted_)
-            ::umount2(where_.c_str(), MNT_DETACH);
-    }
-    ScopedTmpfs(const ScopedTmpfs&) = delete;
-    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string& reason() const { return reason_; }
-
-private:
-    fs::path where_;
-    bool mounted_ = false;
-    std::string reason_;
-};
-
-// Writes to a new file until the file system refuses; the errno of that refusal.
-int FillFileSystem(const fs::path& file) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return errno;
-    const std::string block(4096, 'f');
-    int error = 0;
-    while (error == 0) {
-        if (::write(fd, block.data(), block.size()) < 0)
-            error = errno;
-    }
-    ::close(fd);
-    return error;
-}
 
 // Writing the live file on a full disk fails the step, and the installed file survives whole.
 TEST_F(MergeCommonConfigTest, AFullDiskFailsTheMergeAndKeepsTheLiveFile) {

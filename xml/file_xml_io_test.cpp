@@ -14,13 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/full_disk.h"
 #include "tests/support/temp_folder.h"
 #include "xml/file_xml.h"
 
 namespace {
 
 using namespace std::string_literals;
+using testing_support::FillFileSystem;
 using testing_support::ReadFile;
+using testing_support::ScopedTmpfs;
 using testing_support::TempFolder;
 using testing_support::U16;
 using testing_support::WriteFile;
@@ -34,60 +37,6 @@ std::vector<std::string> Entries(const std::filesystem::path& folder) {
     return names;
 }
 
-// A small tmpfs mounted over a scratch folder for as long as the object lives. Mounting needs root
-// and a sandbox that permits it; mounted() says whether it worked, reason() why not.
-class ScopedTmpfs {
-public:
-    ScopedTmpfs(const std::filesystem::path& where, const char* options) : where_(where) {
-        std::filesystem::create_directories(where_);
-        if (::geteuid() != 0) {
-            reason_ = "not running as root, so no tmpfs can be mounted";
-            return;
-        }
-        // In a mount namespace of this process's own, the mount vanishes with the process even when
-        // it is killed before the destructor runs; where that is refused, it is a plain mount.
-        static const bool privateMounts =
-            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        static_cast<void>(privateMounts);
-        if (::mount("tmpfs", where_.c_str(), "tmpfs", 0, options) != 0) {
-            reason_ = "mounting a tmpfs is not permitted here: "s + std::strerror(errno);
-            return;
-        }
-        mounted_ = true;
-    }
-    ~ScopedTmpfs() {
-        if (mounted_)
-            ::umount2(where_.c_str(), MNT_DETACH);
-    }
-    ScopedTmpfs(const ScopedTmpfs&) = delete;
-    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string& reason() const { return reason_; }
-    bool RemountReadOnly() const {
-        return ::mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-
-private:
-    std::filesystem::path where_;
-    bool mounted_ = false;
-    std::string reason_;
-};
-
-// Writes to a new file until the file system refuses; the errno of that refusal.
-int FillFileSystem(const std::filesystem::path& file) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return errno;
-    const std::string block(4096, 'f');
-    int error = 0;
-    while (error == 0) {
-        if (::write(fd, block.data(), block.size()) < 0)
-            error = errno;
-    }
-    ::close(fd);
-    return error;
-}
 
 // Valid UTF-8 with characters of every length and every plane, no zero byte.
 std::string GeneratedUtf8(std::uint32_t seed, std::size_t characters) {

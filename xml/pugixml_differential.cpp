@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "xml/file_xml.h"
 #include "xml/file_xml_test_support.h"
 
@@ -22,52 +23,9 @@ namespace {
 
 using xml_testing::DocumentGenerator;
 
-std::string ToUtf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        std::uint32_t c = text[k];
-        if (c >= 0xD800 && c <= 0xDBFF && k + 1 < text.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[k + 1] - 0xDC00);
-            ++k;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-std::u16string FromUtf8(const std::string& bytes) {
-    std::u16string out;
-    for (std::size_t k = 0; k < bytes.size();) {
-        const auto b = static_cast<unsigned char>(bytes[k]);
-        const int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        std::uint32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-        for (int m = 1; m <= extra && k + static_cast<std::size_t>(m) < bytes.size(); ++m) {
-            c = (c << 6) | (static_cast<unsigned char>(bytes[k + static_cast<std::size_t>(m)]) & 0x3F);
-        }
-        k += static_cast<std::size_t>(extra) + 1;
-        if (c >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
-}
+// The generated documents are valid UTF-16, so the platform's strict converters serve both ways.
+using platform::FromUtf8;
+using platform::ToUtf8;
 
 void CollectElements(pugi::xml_node node, std::vector<pugi::xml_node>& elements) {
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/e2e/tool_runner.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/temp_folder.h"
 
 namespace e2e {
@@ -47,27 +48,10 @@ std::string MergedConfig(const std::string& folder);
 // business, not the copy-backs'.
 Tree WithoutLiveConfig(Tree tree);
 
-// A small tmpfs mounted over a scratch folder for as long as the object lives, in a mount namespace
-// of the test process's own where permitted (the tool, started from here, sees it too). Mounting
-// needs root; mounted() says whether it worked, reason() why not.
-class ScopedTmpfs {
-public:
-    ScopedTmpfs(const std::filesystem::path& where, const char* options);
-    ~ScopedTmpfs();
-    ScopedTmpfs(const ScopedTmpfs&) = delete;
-    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string& reason() const { return reason_; }
-
-private:
-    std::filesystem::path where_;
-    bool mounted_ = false;
-    std::string reason_;
-};
-
-// Writes to a new file until the file system refuses; the errno of that refusal.
-int FillFileSystem(const std::filesystem::path& file);
+// A full disk: the tmpfs lives in a mount namespace of the test process's own where permitted, and
+// the tool, started from here, sees it too.
+using testing_support::FillFileSystem;
+using testing_support::ScopedTmpfs;
 
 // One scenario against one build (the test parameter): a scratch folder, the runner, and the
 // paths of the installation below the scratch folder.
