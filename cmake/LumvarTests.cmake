@@ -1,15 +1,15 @@
-# lumvar_add_tests(NAME <binary> SOURCES <files...> LIBS <targets...>)
+# lumvar_add_tests(NAME <binary> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
 # One GoogleTest binary per subsystem, registered with CTest. Does nothing when tests are off.
 include(GoogleTest)
 function(lumvar_add_tests)
   if(NOT LUMVAR_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   find_package(GTest REQUIRED)
   add_executable(${ARG_NAME} ${ARG_SOURCES})
   target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock lumvar_warnings)
   target_compile_definitions(${ARG_NAME} PRIVATE
     LUMVAR_SOURCE_DIR="${PROJECT_SOURCE_DIR}" LUMVAR_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS "${ARG_LABELS}")
 endfunction()
