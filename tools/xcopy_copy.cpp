@@ -11,7 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -30,6 +30,8 @@
 //   named as the source, such a thing fails the run with 5.
 // - A file copied into its own folder is rewritten in place (harmlessly, by the temporary name
 //   and rename); XCOPY refuses with "File cannot be copied onto itself".
+// - A name of the form ".<name>.lumvar-cmd.tmp" is the temporary name of <name>: copying <name>
+//   removes a file of that name from the destination folder, also one copied there just before.
 
 namespace xcopy {
 
@@ -142,32 +144,18 @@ std::string_view LastComponent(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// The owner of a temporary file of this program, ".lumvar-cmd-<pid>-<counter>.tmp"; 0 when the
-// name is not one.
-pid_t TemporaryOwner(std::string_view name) {
-    constexpr std::string_view kPrefix = ".lumvar-cmd-";
-    constexpr std::string_view kSuffix = ".tmp";
-    if (name.size() <= kPrefix.size() + kSuffix.size() || !name.starts_with(kPrefix) || !name.ends_with(kSuffix))
-        return 0;
-    name = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
-    const std::size_t dash = name.find('-');
-    if (dash == std::string_view::npos || dash == 0 || dash + 1 == name.size())
-        return 0;
-    const auto digits = [](std::string_view text) {
-        return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if (!digits(name.substr(0, dash)) || !digits(name.substr(dash + 1)))
-        return 0;
-    pid_t owner = 0;
-    const auto [end, error] = std::from_chars(name.data(), name.data() + dash, owner);
-    return error == std::errc() && end == name.data() + dash ? owner : 0;
-}
-
 // One entry of a source folder, read before any of them is copied so that the folder's listing
 // is not held open across the descent into its subfolders.
 struct Entry {
     std::string name;
     unsigned char type;
+};
+
+// How giving an unnamed file its name ended.
+enum class Publication {
+    Done,
+    Failed,
+    Unlinkable,  // this process cannot link unnamed files here: copy through a named file instead
 };
 
 class Copier {
@@ -193,21 +181,19 @@ private:
     bool CopyData(int in, int out, off_t size, off_t& written);
     bool SameContents(int in, int out, off_t size);
     bool SameMappedContents(int in, int out, off_t size, bool& compared);
-    void RemoveStaleTemporaries(int destination);
-    Descriptor CreateTemporary(int destination, mode_t mode, std::string& name);
+    Descriptor CreateTemporary(int destination, mode_t mode, const std::string& temporary);
     Descriptor CreateUnnamed(int destination, mode_t mode);
-    bool Publish(Descriptor& out, int destination, const char* name);
+    int LinkUnnamed(int out, int destination, const char* name);
+    Publication Publish(Descriptor& out, int destination, const char* name, const std::string& temporary);
 
     const XcopyRequest& request_;
     mode_t umask_ = 0;
     bool tryCopyRange_ = true;
     bool trySendfile_ = true;
     bool tryUnnamed_ = true;
-    bool triedLink_ = false;
-    unsigned temporaryCounter_ = 0;
+    bool linkThroughProc_ = false;
     FolderId destinationId_{};
     std::vector<FolderId> walk_;  // the source folders from the top down to the current one
-    std::vector<FolderId> swept_;  // destination folders already cleared of stale temporaries
     std::vector<char> sourceBuffer_;
     std::vector<char> copyBuffer_;
 };
@@ -398,111 +384,86 @@ bool Copier::CopySubfolder(int source, int destination, const char* name) {
 
 // A file without a name in the destination folder (O_TMPFILE): nothing of it can be seen until
 // Publish gives it its name, and nothing is left behind if the run dies first. Invalid when the
-// file system has no such files or the file cannot be named by its descriptor; the copy then goes
-// through a named temporary file.
+// file system has no such files; the copy then goes through the named temporary file.
 Descriptor Copier::CreateUnnamed(int destination, mode_t mode) {
     if (!tryUnnamed_)
         return Descriptor();
     Descriptor out(::openat(destination, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
-    if (!out.valid()) {
-        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)
-            tryUnnamed_ = false;
-        return out;
+    if (!out.valid() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT))
+        tryUnnamed_ = false;
+    return out;
+}
+
+// Links an unnamed file under name: 0, or the errno of the failure. Before Linux 6.10 linking a
+// descriptor itself (AT_EMPTY_PATH) needs a privilege and fails with ENOENT without it; the file's
+// entry in /proc/self/fd links without one, and is used from then on.
+int Copier::LinkUnnamed(int out, int destination, const char* name) {
+    if (!linkThroughProc_) {
+        if (::linkat(out, "", destination, name, AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT)
+            return errno;
     }
-    // Before Linux 6.10 linking a descriptor (AT_EMPTY_PATH) needs a privilege; learn once, on an
-    // empty unnamed file of its own (a file linked once cannot be linked again after its removal),
-    // whether this process may, before anything is copied.
-    if (!triedLink_) {
-        triedLink_ = true;
-        const Descriptor probe(::openat(destination, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-        std::string probeName;
-        Descriptor named = CreateTemporary(destination, 0600, probeName);
-        const bool linkable = probe.valid() && named.valid() && ::unlinkat(destination, probeName.c_str(), 0) == 0 &&
-                              ::linkat(probe.get(), "", destination, probeName.c_str(), AT_EMPTY_PATH) == 0;
-        if (named.valid())
-            ::unlinkat(destination, probeName.c_str(), 0);
-        if (!linkable) {
-            tryUnnamed_ = false;
-            return Descriptor();
-        }
+    const std::string self = "/proc/self/fd/" + std::to_string(out);
+    const int error = ::linkat(AT_FDCWD, self.c_str(), destination, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    if (error == 0 || error == EEXIST) {
+        // The way through /proc reached the file.
+        linkThroughProc_ = true;
+        return error;
+    }
+    // Neither way links here (no privilege and no /proc): Unlinkable, unless the way through /proc
+    // already worked and this failure is one of its own.
+    return linkThroughProc_ || error != ENOENT ? error : -1;
+}
+
+// Gives the finished unnamed file its name. A new name is linked at once; an existing file is
+// replaced by linking under the file's temporary name and renaming over it, so that it stays as it
+// was until the new one is complete.
+Publication Copier::Publish(Descriptor& out, int destination, const char* name, const std::string& temporary) {
+    int error = LinkUnnamed(out.get(), destination, name);
+    if (error == 0) {
+        if (out.Close())
+            return Publication::Done;
+        ::unlinkat(destination, name, 0);
+        return Publication::Failed;
+    }
+    if (error != EEXIST)
+        return error < 0 ? Publication::Unlinkable : Publication::Failed;
+    error = LinkUnnamed(out.get(), destination, temporary.c_str());
+    if (error == EEXIST) {
+        // Made again since this copy removed it: by a copy of the same file that was killed.
+        ::unlinkat(destination, temporary.c_str(), 0);
+        error = LinkUnnamed(out.get(), destination, temporary.c_str());
+    }
+    if (error != 0)
+        return Publication::Failed;
+    const bool ok = out.Close() && ::renameat(destination, temporary.c_str(), destination, name) == 0;
+    if (!ok)
+        ::unlinkat(destination, temporary.c_str(), 0);
+    return ok ? Publication::Done : Publication::Failed;
+}
+
+Descriptor Copier::CreateTemporary(int destination, mode_t mode, const std::string& temporary) {
+    Descriptor out(::openat(destination, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!out.valid() && errno == EEXIST) {
+        // Made again since this copy removed it: by a copy of the same file that was killed.
+        ::unlinkat(destination, temporary.c_str(), 0);
+        out = Descriptor(::openat(destination, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     }
     return out;
 }
 
-// Gives the finished unnamed file its name. A new name is linked at once; an existing file is
-// replaced by linking under a temporary name and renaming over it, so that it stays as it was
-// until the new one is complete.
-bool Copier::Publish(Descriptor& out, int destination, const char* name) {
-    if (::linkat(out.get(), "", destination, name, AT_EMPTY_PATH) == 0) {
-        if (out.Close())
-            return true;
-        ::unlinkat(destination, name, 0);
-        return false;
-    }
-    if (errno != EEXIST)
-        return false;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary =
-            ".lumvar-cmd-" + std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter_++) + ".tmp";
-        if (::linkat(out.get(), "", destination, temporary.c_str(), AT_EMPTY_PATH) != 0) {
-            if (errno == EEXIST)
-                continue;
-            return false;
-        }
-        const bool ok = out.Close() && ::renameat(destination, temporary.c_str(), destination, name) == 0;
-        if (!ok)
-            ::unlinkat(destination, temporary.c_str(), 0);
-        return ok;
-    }
-    return false;
-}
-
-// A run killed between naming a temporary file and renaming it leaves that file in the destination
-// folder, where the suite and later copies would find it. The first copy into a folder removes
-// the temporaries of runs that no longer exist (their process id names no process).
-void Copier::RemoveStaleTemporaries(int destination) {
-    struct stat info;
-    if (::fstat(destination, &info) != 0)
-        return;
-    const FolderId id = IdOf(info);
-    if (std::find(swept_.begin(), swept_.end(), id) != swept_.end())
-        return;
-    swept_.push_back(id);
-    const Descriptor listing(::openat(destination, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::vector<Entry> entries;
-    if (!listing.valid() || !ReadEntries(listing.get(), entries))
-        return;
-    const pid_t self = ::getpid();
-    for (const Entry& entry : entries) {
-        const pid_t owner = TemporaryOwner(entry.name);
-        if (owner <= 0 || owner == self || ::kill(owner, 0) == 0 || errno != ESRCH)
-            continue;
-        struct stat stale;
-        if (::fstatat(destination, entry.name.c_str(), &stale, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(stale.st_mode))
-            ::unlinkat(destination, entry.name.c_str(), 0);
-    }
-}
-
-Descriptor Copier::CreateTemporary(int destination, mode_t mode, std::string& name) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name =
-            ".lumvar-cmd-" + std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter_++) + ".tmp";
-        Descriptor out(::openat(destination, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-        if (out.valid() || errno != EEXIST)
-            return out;
-    }
-    return Descriptor();
-}
-
 bool Copier::CopyFile(int in, const struct stat& info, int destination, const char* name) {
-    RemoveStaleTemporaries(destination);
+    // A copy of this file killed while its temporary had a name left it behind; every copy of the
+    // file removes it first (normally there is none).
+    const std::string temporary = CopyTemporaryName(name);
+    ::unlinkat(destination, temporary.c_str(), 0);
     if (!request_.overwrite) {
         struct stat existing;
         if (::fstatat(destination, name, &existing, AT_SYMLINK_NOFOLLOW) == 0)
             return false;
     }
     const mode_t mode = info.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
-    std::string temporary;
     Descriptor out = CreateUnnamed(destination, mode);
     const bool unnamed = out.valid();
     if (!unnamed)
@@ -516,8 +477,23 @@ bool Copier::CopyFile(int in, const struct stat& info, int destination, const ch
     ok = ok && (!request_.verify || SameContents(in, out.get(), written));
     ok = ok && ((mode & umask_) == 0 || ::fchmod(out.get(), mode) == 0);
     ok = ok && ::futimens(out.get(), times) == 0;
-    if (unnamed)
-        return ok && Publish(out, destination, name);
+    if (unnamed) {
+        if (!ok)
+            return false;
+        switch (Publish(out, destination, name, temporary)) {
+            case Publication::Done:
+                return true;
+            case Publication::Failed:
+                return false;
+            case Publication::Unlinkable:
+                // Once more, through the named temporary file (the unnamed one goes with its
+                // descriptor).
+                out.Close();
+                tryUnnamed_ = false;
+                return CopyFile(in, info, destination, name);
+        }
+        return false;
+    }
     ok = out.Close() && ok;
     ok = ok && ::renameat(destination, temporary.c_str(), destination, name) == 0;
     if (!ok)
@@ -636,6 +612,29 @@ bool Copier::SameMappedContents(int in, int out, off_t size, bool& compared) {
 }
 
 }  // namespace
+
+std::string CopyTemporaryName(std::string_view name) {
+    constexpr std::string_view kSuffix = ".lumvar-cmd.tmp";
+    constexpr std::size_t kNameMax = 255;
+    constexpr std::size_t kHashDigits = 16;
+    std::string temporary(1, '.');
+    if (1 + name.size() + kSuffix.size() <= kNameMax) {
+        temporary.append(name);
+    } else {
+        // Too long for the suffix: a shortened name and a 64-bit FNV-1a hash of the whole one.
+        std::uint64_t hash = 14695981039346656037ull;
+        for (const char c : name) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ull;
+        }
+        temporary.append(name.substr(0, kNameMax - 2 - kHashDigits - kSuffix.size()));
+        temporary.push_back('~');
+        for (int shift = 4 * (kHashDigits - 1); shift >= 0; shift -= 4)
+            temporary.push_back("0123456789abcdef"[(hash >> shift) & 15]);
+    }
+    temporary.append(kSuffix);
+    return temporary;
+}
 
 int ExitCodeOf(XcopyOutcome outcome) {
     switch (outcome) {

@@ -1,12 +1,18 @@
 // Runs the built lumvar-cmd as a child, the way the tool does, and checks what lands on disk.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -37,6 +43,45 @@ int RunInterpreter(const std::vector<std::string>& arguments) {
     pid_t child = 0;
     if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
         return -1;
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// Runs lumvar-cmd as RunInterpreter does, but with every linkat whose flags hold one of
+// refusedFlags failing with ENOENT: so an older kernel refuses AT_EMPTY_PATH to an unprivileged
+// process, and a host without /proc the link through /proc/self/fd.
+int RunInterpreterWithLinksRefused(const std::vector<std::string>& arguments, unsigned refusedFlags) {
+    std::vector<char*> argv;
+    std::string program = kInterpreter;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    constexpr std::size_t kFlagsWord = offsetof(seccomp_data, args) + 4 * sizeof(__u64) +
+                                       (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFlagsWord),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, refusedFlags, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOENT),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program_filter = {static_cast<unsigned short>(std::size(filter)), filter};
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program_filter) != 0) {
+            ::_exit(126);
+        }
+        ::execve(argv[0], argv.data(), environ);
+        ::_exit(127);
+    }
     int status = 0;
     if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
         return -1;
@@ -336,3 +381,38 @@ TEST_F(XcopyRun, ModificationTimesAndPermissionBitsAreKept) {
 }
 
 }  // namespace
+
+namespace {
+
+// Copies one new file and replaces one existing file (with the leftover of a killed copy of it
+// beside it) with the given linkat flags refused; the destination must then hold exactly the two
+// copies, with the source's permission bits.
+void CopyWithLinksRefused(const fs::path& temp, unsigned refusedFlags) {
+    WriteFile(temp / "new.ini", "[nuovo]\n");
+    WriteFile(temp / "old.ini", "[sostituito]\n");
+    WriteFile(temp / "dest" / "old.ini", "an older and much longer version of the file\n");
+    WriteFile(temp / "dest" / ".old.ini.lumvar-cmd.tmp", "half");
+    fs::permissions(temp / "new.ini", fs::perms(0640));
+    for (const char* name : {"new.ini", "old.ini"}) {
+        EXPECT_EQ(RunInterpreterWithLinksRefused(
+                      {"/c XCOPY \"" + Backslashed(temp / name) + "\" \"" + Backslashed(temp / "dest") + "\\\" /i /v /y"},
+                      refusedFlags),
+                  0)
+            << name;
+    }
+    const std::map<std::string, std::string> expected = {{"new.ini", "[nuovo]\n"}, {"old.ini", "[sostituito]\n"}};
+    EXPECT_EQ(Tree(temp / "dest"), expected);
+    struct stat info {};
+    ASSERT_EQ(::stat((temp / "dest" / "new.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+}  // namespace
+
+TEST_F(XcopyRun, UnnamedFilesAreLinkedThroughProcWhereTheKernelRefusesADescriptorLink) {
+    CopyWithLinksRefused(temp_.path(), AT_EMPTY_PATH);
+}
+
+TEST_F(XcopyRun, WhereUnnamedFilesCannotBeLinkedAtAllTheCopyGoesThroughItsTemporaryName) {
+    CopyWithLinksRefused(temp_.path(), AT_EMPTY_PATH | AT_SYMLINK_FOLLOW);
+}

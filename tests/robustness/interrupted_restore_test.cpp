@@ -5,9 +5,9 @@
 //
 // The POSIX build only: the tool and the lumvar-cmd runs it starts are killed together with
 // SIGKILL through their process group. A killed save may leave its hidden temporary
-// ".CommonConfig.xml.lumvar-XXXXXX" beside the live file, and a killed copy its
-// ".lumvar-cmd-<pid>-<n>.tmp" in a destination folder; the next successful save of that file, and
-// the next copy into that folder, remove them, which the fresh restore proves.
+// ".CommonConfig.xml.lumvar-XXXXXX" beside the live file, and a killed copy of a file its
+// ".<name>.lumvar-cmd.tmp" beside it; the next successful save of that file, and the next copy of
+// that file, remove them, which the fresh restore proves.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -199,7 +199,8 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
         const Snapshot after = TakeSnapshot(root);
         for (const auto& [path, content] : after) {
             const std::string name = fs::path(path).filename().string();
-            if (name.rfind(".CommonConfig.xml.lumvar-", 0) == 0 || name.rfind(".lumvar-cmd-", 0) == 0) {
+            if (name.rfind(".CommonConfig.xml.lumvar-", 0) == 0 ||
+                (name.front() == '.' && name.ends_with(".lumvar-cmd.tmp"))) {
                 ++temporariesLeft;
                 continue;
             }

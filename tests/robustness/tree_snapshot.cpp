@@ -66,7 +66,7 @@ std::vector<std::string> Temporaries(const Snapshot& snapshot) {
     std::vector<std::string> found;
     for (const auto& [path, content] : snapshot) {
         const std::string name = fs::path(path).filename().string();
-        if (name.rfind(".lumvar-cmd-", 0) == 0 || (name.front() == '.' && name.find(".lumvar-") != std::string::npos))
+        if (name.front() == '.' && name.find(".lumvar-") != std::string::npos)
             found.push_back(path);
     }
     return found;

@@ -35,7 +35,7 @@ private:
 };
 
 // Entries whose last name is a temporary of a save (".<name>.lumvar-XXXXXX") or of a copy by
-// lumvar-cmd (".lumvar-cmd-..."), with their relative paths.
+// lumvar-cmd (".<name>.lumvar-cmd.tmp"), with their relative paths.
 std::vector<std::string> Temporaries(const Snapshot& snapshot);
 
 }  // namespace robustness
