@@ -21,13 +21,13 @@
 
 #include "platform/text.h"
 #include "tests/support/temp_folder.h"
+#include "tests/wine/probe_test.h"
 #include "tests/wine/wine_session.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_support::ReadFile;
-using testing_support::TempFolder;
 using testing_support::WriteFile;
 
 // The rights the tool gives the backup folder, in the form GetNamedSecurityInfoW reads them back.
@@ -66,16 +66,7 @@ void ExpectClosedToOtherUsers(const fs::path& host, const std::string& rights) {
     EXPECT_NE(rights.find("(A;OICI;FA;;;SY)"), std::string::npos) << rights;
 }
 
-class BackupFolderRightsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const std::string reason = wine::ProgramUnavailableReason("lumvar-platform-probe.exe");
-        if (!reason.empty())
-            GTEST_SKIP() << reason;
-    }
-
-    TempFolder temp_;
-};
+class BackupFolderRightsTest : public wine::ProbeTest {};
 
 TEST_F(BackupFolderRightsTest, NewFolderIsClosedToOtherUsersAsFarAsWineKeepsRights) {
     const fs::path folder = temp_ / "Program Data ü" / "Lumvar";

@@ -11,13 +11,13 @@
 
 #include "tests/support/temp_folder.h"
 #include "tests/wine/file_holder.h"
+#include "tests/wine/probe_test.h"
 #include "tests/wine/wine_session.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_support::ReadFile;
-using testing_support::TempFolder;
 using testing_support::WriteFile;
 
 // Every file below a folder by its relative path, with its bytes.
@@ -31,16 +31,7 @@ std::map<std::string, std::string> Files(const fs::path& root) {
     return files;
 }
 
-class LockedFilesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const std::string reason = wine::ProgramUnavailableReason("lumvar-platform-probe.exe");
-        if (!reason.empty())
-            GTEST_SKIP() << reason;
-    }
-
-    TempFolder temp_;
-};
+class LockedFilesTest : public wine::ProbeTest {};
 
 TEST_F(LockedFilesTest, IniLoadFailsWhileTheFileIsHeldAndLoadsOnceReleased) {
     const fs::path file = temp_ / "Modules é" / "eobd.ini";
