@@ -7,7 +7,7 @@ packages=(
   cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev
   mingw-w64 g++-mingw-w64-x86-64-posix wine wine64
   clang libclang-rt-14-dev
-  libpugixml-dev libinih-dev gnuplot-nox time
+  libpugixml-dev libinih-dev gnuplot-nox time nsis
 )
 
 missing=()
