@@ -6,6 +6,7 @@
 #include "jobs/backup.h"
 #include "jobs/cd_nero.h"
 #include "jobs/restore.h"
+#include "jobs/run_report.h"
 #include "platform/platform.h"
 
 namespace {
@@ -114,7 +115,9 @@ StartupServices PlatformStartupServices() {
     return StartupServices{platform::HideConsole, platform::InitializeFramework};
 }
 
-ExitCode RunLumvar(const std::vector<std::u16string>& arguments, const StartupServices& startup) {
+namespace {
+
+ExitCode RunUnreported(const std::vector<std::u16string>& arguments, const StartupServices& startup) {
     startup.hideConsole();
     if (!startup.initializeFramework())
         return ExitCode::FrameworkFailed;
@@ -130,4 +133,15 @@ ExitCode RunLumvar(const std::vector<std::u16string>& arguments, const StartupSe
         return verb.run(arguments);
     }
     return ExitCode::UnknownVerb;
+}
+
+}  // namespace
+
+ExitCode RunLumvar(const std::vector<std::u16string>& arguments, const StartupServices& startup) {
+    // Opt-in: without LUMVAR_LOG nothing is opened, and a report that cannot be written never
+    // changes the exit code.
+    run_report::CRunReport report(arguments);
+    const ExitCode code = RunUnreported(arguments, startup);
+    report.Finish(static_cast<int>(code));
+    return code;
 }

@@ -1,5 +1,6 @@
 #include "jobs/backup.h"
 
+#include "jobs/run_report.h"
 #include "platform/platform.h"
 
 namespace {
@@ -26,19 +27,21 @@ constexpr MatchingFiles kGasFiles[] = {
 }  // namespace
 
 bool CBackup::SaveFumiFiles() {
+    run_report::CStepReport step(u"SaveFumiFiles", fumiSource);
     bool result = true;
     for (const MatchingFiles& files : kFumiFiles) {
         result = CopyMatchingFiles(fumiSource, files.extension, files.target) && result;
     }
-    return result;
+    return step.End(result);
 }
 
 bool CBackup::SaveGasFiles() {
+    run_report::CStepReport step(u"SaveGasFiles", gasSource);
     bool result = true;
     for (const MatchingFiles& files : kGasFiles) {
         result = CopyMatchingFiles(gasSource, files.extension, files.target) && result;
     }
-    return result;
+    return step.End(result);
 }
 
 bool CBackup::CopyMatchingFiles(const std::u16string& folder, const std::u16string& extension,
@@ -51,5 +54,6 @@ bool CBackup::CopyMatchingFiles(const std::u16string& folder, const std::u16stri
 }
 
 bool CBackup::CopyToBackup(const std::u16string& source, BackupTarget target) {
-    return ::CopyToBackup(source, target);
+    run_report::CStepReport step(u"CopyToBackup", source);
+    return step.End(::CopyToBackup(source, target));
 }

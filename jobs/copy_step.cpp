@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "jobs/run_report.h"
 #include "platform/platform.h"
 
 namespace {
@@ -152,7 +153,9 @@ ScopedCommandLauncher::~ScopedCommandLauncher() {
 
 std::uint32_t RunHiddenCommand(const std::u16string& parameters) {
     std::uint32_t exitCode = 0;
-    if (!activeLauncher->Run(parameters, exitCode))
+    const bool started = activeLauncher->Run(parameters, exitCode);
+    run_report::NoteCommand(parameters, started, exitCode);
+    if (!started)
         return kInterpreterNotStarted;
     return exitCode;
 }

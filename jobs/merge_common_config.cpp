@@ -6,6 +6,7 @@
 #include <string>
 
 #include "jobs/restore.h"
+#include "jobs/run_report.h"
 #include "platform/platform.h"
 #include "xml/file_xml.h"
 
@@ -78,9 +79,19 @@ std::u16string SavedConfigPath() {
     return path;
 }
 
-// Loads and parses one document; false when the file cannot be read or is not well-formed.
-bool LoadDocument(const std::u16string& path, CFileXml& document) {
-    return CFileXml::LoadFileText(path, document.documentText) && document.ParseDocument();
+// Loads and parses one document; false when the file cannot be read or is not well-formed. The
+// run report learns which document failed and why (the system's error text or the parser's
+// message, which names tags and offsets, never contents).
+bool LoadDocument(const std::u16string& path, CFileXml& document, const char16_t* role) {
+    std::u16string message;
+    if (!CFileXml::LoadFileText(path, document.documentText, &message)) {
+        run_report::NoteOutcome(role + (u": " + message));
+        return false;
+    }
+    if (document.ParseDocument())
+        return true;
+    run_report::NoteOutcome(role + (u": " + document.messageText));
+    return false;
 }
 
 // Copies from the current child of saved to the current child of live. An attribute the saved
@@ -103,6 +114,8 @@ void MergeChildren(CFileXml& saved, CFileXml& live, std::span<const ChildEntry> 
         if (!saved.FindChildElement(child.element) || !live.FindChildElement(child.element))
             continue;
         CopyCarried(saved, live, child.carried);
+        run_report::NoteCarried(u"customerInfo/" + std::u16string(child.element), child.carried.attributes,
+                                child.carried.text);
     }
     saved.LeaveElement();
     live.LeaveElement();
@@ -113,15 +126,18 @@ void MergeChildren(CFileXml& saved, CFileXml& live, std::span<const ChildEntry> 
 // True when both files were read and parsed and the live file was written back. A failed save
 // leaves the live file as it was (SaveFileText replaces it whole or not at all).
 bool CRestore::MergeCommonConfig() {
+    run_report::CStepReport step(u"MergeCommonConfig", commonConfigFile);
     const std::u16string savedPath = SavedConfigPath();
-    if (savedPath.empty())
-        return false;
+    if (savedPath.empty()) {
+        run_report::NoteOutcome(u"the saved file's path cannot be formed");
+        return step.End(false);
+    }
     CFileXml saved;
-    if (!LoadDocument(savedPath, saved))
-        return false;
+    if (!LoadDocument(savedPath, saved, u"saved file"))
+        return step.End(false);
     CFileXml live;
-    if (!LoadDocument(commonConfigFile, live))
-        return false;
+    if (!LoadDocument(commonConfigFile, live, u"live file"))
+        return step.End(false);
 
     for (const MergeEntry& entry : kMergeList) {
         // Each entry is looked for from the top, so the order of the elements in either file does
@@ -131,9 +147,13 @@ bool CRestore::MergeCommonConfig() {
         if (!saved.FindChildElement(entry.element) || !live.FindChildElement(entry.element))
             continue;
         CopyCarried(saved, live, entry.carried);
+        run_report::NoteCarried(entry.element, entry.carried.attributes, entry.carried.text);
         if (!entry.children.empty())
             MergeChildren(saved, live, entry.children);
     }
     // Written even when nothing changed: the live file always comes out in the tool's UTF-8 form.
-    return CFileXml::SaveFileText(commonConfigFile, live.documentText);
+    std::u16string message;
+    const bool written = CFileXml::SaveFileText(commonConfigFile, live.documentText, &message);
+    run_report::NoteOutcome(written ? u"written" : u"writing failed: " + message);
+    return step.End(written);
 }

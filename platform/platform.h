@@ -49,7 +49,7 @@ std::u16string CommandInterpreterPath();
 // waited for.
 bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exitCode);
 
-// Renames a file; fails when the new name already exists or the old one does not.
+// Renames a file; fails when the new name already exists or the old one does not, with errno set.
 bool RenameNoReplace(const std::u16string& from, const std::u16string& to);
 
 // Opens a file for reading with exclusive sharing (no other process may read or write it while it
@@ -68,6 +68,26 @@ std::FILE* OpenFile(const std::u16string& path, const char* mode);
 // original. On failure the original is untouched, the temporary file is removed, errno is set
 // and the result is false.
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
+
+// The value of an environment variable of this process; false when it is not set.
+bool EnvironmentValue(const std::u16string& name, std::u16string& value);
+
+// A file opened by OpenAppendFile; kNoAppendFile when none is open.
+using AppendFile = std::intptr_t;
+inline constexpr AppendFile kNoAppendFile = -1;
+
+// Opens a file for appending, creating it when missing. Refuses (kNoAppendFile) a path whose last
+// component is a link, a folder, a device or anything else that is not a plain file: the tool runs
+// elevated, and a report must not be written through a name some other user prepared.
+AppendFile OpenAppendFile(const std::u16string& path);
+
+// Adds the bytes at the end of the file, whatever other writers added meanwhile. They are handed
+// to the system before it returns, so a process killed afterwards leaves them in the file. False
+// when not all of them were written.
+bool AppendToFile(AppendFile file, std::string_view bytes);
+
+// Closes a file of OpenAppendFile; kNoAppendFile is ignored.
+void CloseAppendFile(AppendFile file);
 
 // The C library's message for an errno value, cut before its first carriage return or line feed.
 std::u16string SystemErrorText(int errorNumber);

@@ -249,4 +249,41 @@ std::u16string SystemErrorText(int errorNumber) {
     return text;
 }
 
+bool EnvironmentValue(const std::u16string& name, std::u16string& value) {
+    const char* found = std::getenv(ToUtf8(name).c_str());
+    if (found == nullptr) return false;
+    value = FromUtf8(found);
+    return true;
+}
+
+AppendFile OpenAppendFile(const std::u16string& path) {
+    // O_NONBLOCK keeps a named pipe without a reader from stalling the run; it is refused below
+    // like every other thing that is not a plain file.
+    const int fd = ::open(NativePath(path).c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
+    if (fd < 0) return kNoAppendFile;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return kNoAppendFile;
+    }
+    return fd;
+}
+
+bool AppendToFile(AppendFile file, std::string_view bytes) {
+    if (file == kNoAppendFile) return false;
+    const int fd = static_cast<int>(file);
+    while (!bytes.empty()) {
+        const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(wrote));
+    }
+    return true;
+}
+
+void CloseAppendFile(AppendFile file) {
+    if (file != kNoAppendFile) ::close(static_cast<int>(file));
+}
+
 }  // namespace platform

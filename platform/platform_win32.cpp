@@ -254,7 +254,10 @@ bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exit
 }
 
 bool RenameNoReplace(const std::u16string& from, const std::u16string& to) {
-    return ::MoveFileW(Wide(from).c_str(), Wide(to).c_str()) != 0;
+    if (::MoveFileW(Wide(from).c_str(), Wide(to).c_str()))
+        return true;
+    SetErrnoFromLastError();
+    return false;
 }
 
 bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
@@ -332,6 +335,62 @@ std::u16string SystemErrorText(int errorNumber) {
     if (cut != std::u16string::npos)
         text.resize(cut);
     return text;
+}
+
+bool EnvironmentValue(const std::u16string& name, std::u16string& value) {
+    const std::wstring wideName = Wide(name);
+    std::wstring buffer(64, L'\0');
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const DWORD length =
+            ::GetEnvironmentVariableW(wideName.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+                return false;
+            value.clear();
+            return true;
+        }
+        // Too small: the length returned counts the terminator.
+        if (length >= buffer.size()) {
+            buffer.assign(length, L'\0');
+            continue;
+        }
+        buffer.resize(length);
+        value = Utf16(buffer);
+        return true;
+    }
+}
+
+AppendFile OpenAppendFile(const std::u16string& path) {
+    // Append access alone: every write lands at the end of the file. The last component is opened
+    // as itself, never followed, when it is a link or junction; it is then refused below.
+    const HANDLE file =
+        ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return kNoAppendFile;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool plainFile =
+        ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &information) &&
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    if (!plainFile) {
+        ::CloseHandle(file);
+        return kNoAppendFile;
+    }
+    return reinterpret_cast<AppendFile>(file);
+}
+
+bool AppendToFile(AppendFile file, std::string_view bytes) {
+    if (file == kNoAppendFile)
+        return false;
+    // WriteFile hands the bytes to the system; nothing is buffered in this process.
+    return WriteAll(reinterpret_cast<HANDLE>(file), bytes);
+}
+
+void CloseAppendFile(AppendFile file) {
+    if (file != kNoAppendFile)
+        ::CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
 }  // namespace platform
