@@ -286,7 +286,8 @@ TEST_F(DriverTest, CommonRestoreMergesTheCommonFolderAfterTheCopyBacks) {
                        ReadFile(temp / "Comune/CommonConfig.xml"));
         return 0u;
     };
-    EXPECT_EQ(Run({u"/restore", Path("Config"), Path("Dati"), Path("Comune"), u"/common"}), ExitCode::Success);
+    EXPECT_EQ(Run({u"/restore", Path("Config"), Path("Dati"), Path("Comune"), u"/common"}),
+              ExitCode::Success);
     EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), Path("Dati"), common));
     EXPECT_EQ(seen, std::vector<std::string>(12, kMergedConfig + kLiveConfig));
     EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
@@ -338,9 +339,9 @@ TEST_F(DriverTest, AFailedCopyBackGivesFiveAndTheLaterStepsStillRun) {
 TEST_F(DriverTest, CdNeroCopiesTheAddinThenRenames) {
     Write("Nero/neroaddin/sett.xml");
     EXPECT_EQ(Run({u"/cdnero", Path("Suite Officina"), Path("Nero")}), ExitCode::Success);
-    EXPECT_EQ(launcher.commands,
-              std::vector<std::u16string>{u"/c XCOPY \"" + Path("Suite Officina") + u"\\bancadati\\addin\" \"" +
-                                          Path("Nero") + u"\\neroaddin\\\" /e /i /v /y"});
+    EXPECT_EQ(launcher.commands, std::vector<std::u16string>{u"/c XCOPY \"" + Path("Suite Officina") +
+                                                             u"\\bancadati\\addin\" \"" + Path("Nero") +
+                                                             u"\\neroaddin\\\" /e /i /v /y"});
     EXPECT_TRUE(std::filesystem::exists(temp / "Nero" / "neroaddin" / "settings.xml"));
 }
 
@@ -367,7 +368,8 @@ TEST_F(DriverTest, OnlyFolderArgumentsMustNotBeBlank) {
 // Makes a folder the working folder for the object's lifetime.
 class ScopedWorkingFolder {
 public:
-    explicit ScopedWorkingFolder(const std::filesystem::path& folder) : previous_(std::filesystem::current_path()) {
+    explicit ScopedWorkingFolder(const std::filesystem::path& folder)
+        : previous_(std::filesystem::current_path()) {
         std::filesystem::current_path(folder);
     }
     ~ScopedWorkingFolder() {

@@ -142,14 +142,14 @@ bool RunCopy(const std::u16string& parameters) {
 
 // What the existence test of the backup and copy-back forms decides.
 enum class SourceCheck {
-    Skip,   // the system says nothing is there: the step succeeds without a copy
-    Copy,   // something is there
-    Fail,   // the test itself failed: a copy that may be needed cannot be made, nor skipped
+    Skip,  // the system says nothing is there: the step succeeds without a copy
+    Copy,  // something is there
+    Fail,  // the test itself failed: a copy that may be needed cannot be made, nor skipped
 };
 
 // Only "not found" is absent. A source that cannot be examined (access denied, a name too long, a
-// loop of links, an unreachable drive) may hold data that the installer is about to remove; taking
-// it for absent would report a backup that never happened as a success.
+// loop of links, an unreachable network path) may hold data that the installer is about to
+// remove; taking it for absent would report a backup that never happened as a success.
 SourceCheck CheckSource(const std::u16string& source) {
     switch (platform::PathStateOf(source)) {
         case platform::PathState::Missing:

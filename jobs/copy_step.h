@@ -64,7 +64,8 @@ std::uint32_t RunHiddenCommand(const std::u16string& parameters);
 // anything when the common application-data folder is unknown, a path would break the command, or
 // the backup folder cannot be created so (or something other than a folder is in its place).
 // Only "not found" is absent: a source whose existence cannot be tested (access denied, a name
-// too long, a loop of links, an unreachable drive) fails the step without running anything.
+// too long, a loop of links, an unreachable network path) fails the step without running
+// anything.
 bool CopyToBackup(const std::u16string& source, BackupTarget target);
 
 // Copy-back form: copies the saved item (a name inside the backup folder, or inside its Data

@@ -106,7 +106,8 @@ TEST_F(CopyStepTest, ASourceThatCannotBeExaminedFailsInsteadOfBeingSkipped) {
 
     Save("eobd.ini");
     Save("Data/eobd.ini");
-    for (const std::filesystem::path& folder : {temp / "Program Data" / "Lumvar", temp / "Program Data" / "Lumvar" / "Data"}) {
+    for (const std::filesystem::path& folder :
+         {temp / "Program Data" / "Lumvar", temp / "Program Data" / "Lumvar" / "Data"}) {
         std::filesystem::create_symlink("loop-b", folder / "loop-a");
         std::filesystem::create_symlink("loop-a", folder / "loop-b");
     }

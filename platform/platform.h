@@ -31,7 +31,7 @@ enum class PathState {
     // A file or folder is there (its attributes can be read).
     Present,
     // The test itself failed: access denied, a name too long for the system, a loop of links, an
-    // unreachable drive or network path, a name the system refuses... Something may be there.
+    // unreachable network path, a name the system refuses... Something may be there.
     Unknown,
 };
 
@@ -70,8 +70,8 @@ std::u16string CommandInterpreterPath();
 // only administrators can write to (Windows: the system folder, where the interpreter finds the
 // system's own XCOPY before anything else; POSIX: "/"), so that nothing in the tool's own working
 // folder can be taken for a command. The parameters must therefore hold absolute paths only.
-// Waits for it without a time limit and stores its exit code. False (exitCode untouched) when it could not be started or
-// waited for.
+// Waits for it without a time limit and stores its exit code. False (exitCode untouched) when it
+// could not be started or waited for.
 bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exitCode);
 
 // Renames a file; fails when the new name already exists or the old one does not.

@@ -261,8 +261,9 @@ TEST_P(HostileCommandLines, AnXcopyPlantedInTheWorkingFolderNeverRuns) {
     for (const std::string kind : {"bat", "cmd"}) {
         const std::string canary = "canary_planted_" + kind;
         const std::string absolute = platform::ToUtf8(runner->ToolPath(workingFolder / (canary + ".txt")));
-        testing_support::WriteFile(workingFolder / ("xcopy." + kind),
-                                   "@md " + canary + "\r\n@echo planted> \"" + absolute + "\"\r\n@exit /b 0\r\n");
+        testing_support::WriteFile(
+            workingFolder / ("xcopy." + kind),
+            "@md " + canary + "\r\n@echo planted> \"" + absolute + "\"\r\n@exit /b 0\r\n");
     }
     root = workingFolder / "Officina";
     const Tree sample = e2e::SampleInstallation();
@@ -275,7 +276,8 @@ TEST_P(HostileCommandLines, AnXcopyPlantedInTheWorkingFolderNeverRuns) {
     const Tree fresh = e2e::FreshInstallation();
     e2e::WriteTree(root, fresh);
     EXPECT_EQ(Run({u"/restore", u"Officina\\config", u"Officina\\data", u"Officina\\common", u"/common"}), 0);
-    EXPECT_EQ(e2e::WithoutLiveConfig(e2e::ReadTree(root)), e2e::WithoutLiveConfig(e2e::ExpectedRestore(backup, fresh)));
+    EXPECT_EQ(e2e::WithoutLiveConfig(e2e::ReadTree(root)),
+              e2e::WithoutLiveConfig(e2e::ExpectedRestore(backup, fresh)));
     EXPECT_EQ(testing_support::ReadFile(root / "config" / "CommonConfig.xml"), e2e::MergedConfig("config"));
     EXPECT_EQ(testing_support::ReadFile(root / "common" / "CommonConfig.xml"), e2e::MergedConfig("common"));
     EXPECT_EQ(Canaries(scratch.path()), std::vector<std::string>{});
