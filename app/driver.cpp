@@ -97,6 +97,10 @@ struct Verb {
     // Accepted argument counts, argument 0 included.
     std::size_t fewestArguments;
     std::size_t mostArguments;
+    // Arguments 2 up to this one (excluded) are folder paths.
+    std::size_t endOfFolders;
+    // The job's failure code, also given when a folder argument cannot be made absolute.
+    ExitCode failure;
     ExitCode (*run)(const Arguments& arguments);
 };
 
@@ -104,10 +108,28 @@ struct Verb {
 // with the wrong number of arguments for its verb runs nothing: "/cdnero" answers it with 2 like
 // the other verbs, so that its caller can tell a malformed call from an installed add-in.
 constexpr Verb kVerbs[] = {
-    {u"/backup", 5, 5, RunBackup},
-    {u"/restore", 5, 6, RunRestore},
-    {u"/cdnero", 4, 4, RunCdNero},
+    {u"/backup", 5, 5, 5, ExitCode::BackupFailed, RunBackup},
+    {u"/restore", 5, 6, 5, ExitCode::RestoreFailed, RunRestore},
+    {u"/cdnero", 4, 4, 4, ExitCode::AddinFailed, RunCdNero},
 };
+
+// An empty folder argument, or one of blanks and tabs only, is an installer variable that was
+// never set: joined with its suffixes it would name folders at the root of the drive.
+bool IsBlank(std::u16string_view argument) {
+    return argument.find_first_not_of(u" \t") == std::u16string_view::npos;
+}
+
+// Runs the verb's job once its folder arguments are absolute. The command interpreter runs in a
+// working folder of its own, so a relative argument is resolved here, against the tool's working
+// folder, as the caller meant it; an absolute one is passed on unchanged.
+ExitCode RunWithAbsoluteFolders(const Verb& verb, Arguments arguments) {
+    for (std::size_t i = 2; i < verb.endOfFolders; ++i) {
+        arguments[i] = platform::AbsolutePath(arguments[i]);
+        if (arguments[i].empty())
+            return verb.failure;
+    }
+    return verb.run(arguments);
+}
 
 }  // namespace
 
@@ -130,7 +152,12 @@ ExitCode RunUnreported(const std::vector<std::u16string>& arguments, const Start
         if (arguments.size() < verb.fewestArguments || arguments.size() > verb.mostArguments) {
             return ExitCode::BadArgumentCount;
         }
-        return verb.run(arguments);
+        // A blank folder argument counts as a missing one.
+        for (std::size_t i = 2; i < verb.endOfFolders; ++i) {
+            if (IsBlank(arguments[i]))
+                return ExitCode::BadArgumentCount;
+        }
+        return RunWithAbsoluteFolders(verb, arguments);
     }
     return ExitCode::UnknownVerb;
 }

@@ -1,5 +1,8 @@
 // The driver: hides the console, initialises the runtime, checks the verb and the argument count,
 // runs at most one job and turns its result into the process exit code. Nothing is printed.
+// Folder arguments that are empty or hold only blanks and tabs make a malformed command line
+// (exit code 2, like a missing argument); relative ones are made absolute against the working
+// folder before any path is joined.
 #pragma once
 
 #include <string>

@@ -110,13 +110,30 @@ TEST_F(DriverTest, MalformedCommandLinesGetTheirCodeAndStartNothing) {
         {{u"/backup ", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
         {{u"", u"a", u"b", u"c"}, ExitCode::UnknownVerb},
         {{u"/copy"}, ExitCode::UnknownVerb},
+        // An empty or blank folder argument (an installer variable never set) would make every
+        // path start at the root of the drive.
+        {{u"/backup", u"", Path("modules"), Path("data")}, ExitCode::BadArgumentCount},
+        {{u"/backup", Path("suite"), u" ", Path("data")}, ExitCode::BadArgumentCount},
+        {{u"/backup", Path("suite"), Path("modules"), u"\t"}, ExitCode::BadArgumentCount},
+        {{u"/restore", u"", u"", u""}, ExitCode::BadArgumentCount},
+        {{u"/restore", Path("Config"), u" \t ", Path("Comune"), u"/common"}, ExitCode::BadArgumentCount},
+        {{u"/restore", Path("Config"), Path("Dati"), u""}, ExitCode::BadArgumentCount},
+        {{u"/restore", Path("Config"), Path("Dati"), u"  ", u"/common"}, ExitCode::BadArgumentCount},
+        {{u"/cdnero", u"", Path("Nero")}, ExitCode::BadArgumentCount},
+        {{u"/cdnero", Path("suite"), u"\t\t"}, ExitCode::BadArgumentCount},
+        {{u"/cdnero", u"", u""}, ExitCode::BadArgumentCount},
+        {{u"/cdnero", u""}, ExitCode::BadArgumentCount},
     };
     SaveBackup();
     InstallSuite();
+    InstallConfig("Config");
+    InstallConfig("Comune");
     for (const ArgumentCase& c : cases) {
-        EXPECT_EQ(Run(c.arguments), c.expected) << c.arguments.size() << " arguments";
+        EXPECT_EQ(Run(c.arguments), c.expected) << testing::PrintToString(c.arguments);
     }
     EXPECT_TRUE(launcher.commands.empty());
+    EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kLiveConfig);
+    EXPECT_EQ(ReadFile(temp / "Comune/CommonConfig.xml"), kLiveConfig);
 }
 
 TEST_F(DriverTest, StartUpHidesTheConsoleThenInitialises) {
@@ -234,7 +251,7 @@ TEST_F(DriverTest, RestoreMergesTheConfigurationThenRunsTheTwelveCopyBacksInOrde
     InstallConfig("Suite Officina/Config");
     InstallConfig("Comune");
     const std::u16string config = Path("Suite Officina/Config");
-    const std::u16string data = u"D:\\Dati Officina";
+    const std::u16string data = Path("Dati Officina");
     EXPECT_EQ(Run({u"/restore", config, data, Path("Comune")}), ExitCode::Success);
     EXPECT_EQ(launcher.commands, RestoreCommands(config, data, common));
     EXPECT_EQ(ReadFile(temp / "Suite Officina/Config/CommonConfig.xml"), kMergedConfig);
@@ -246,7 +263,7 @@ TEST_F(DriverTest, RestoreWithAnyOtherFifthWordRunsWithoutTheCommonMerge) {
     SaveBackup();
     InstallConfig("Comune");
     const std::u16string config = Path("Config");
-    const std::u16string data = u"D:\\Dati";
+    const std::u16string data = Path("Dati");
     for (const char16_t* fifth : {u"/COMMON", u"common", u"/common ", u"/Common"}) {
         launcher.commands.clear();
         InstallConfig("Config");
@@ -269,8 +286,9 @@ TEST_F(DriverTest, CommonRestoreMergesTheCommonFolderAfterTheCopyBacks) {
                        ReadFile(temp / "Comune/CommonConfig.xml"));
         return 0u;
     };
-    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", Path("Comune"), u"/common"}), ExitCode::Success);
-    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(Run({u"/restore", Path("Config"), Path("Dati"), Path("Comune"), u"/common"}),
+              ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), Path("Dati"), common));
     EXPECT_EQ(seen, std::vector<std::string>(12, kMergedConfig + kLiveConfig));
     EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
     EXPECT_EQ(ReadFile(temp / "Comune/CommonConfig.xml"), kMergedConfig);
@@ -280,9 +298,9 @@ TEST_F(DriverTest, CommonRestoreWithoutAFileInTheCommonFolderGivesFive) {
     SaveBackup();
     InstallConfig("Config");
     std::filesystem::create_directories(temp / "Comune");
-    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", Path("Comune"), u"/common"}),
+    EXPECT_EQ(Run({u"/restore", Path("Config"), Path("Dati"), Path("Comune"), u"/common"}),
               ExitCode::RestoreFailed);
-    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), Path("Dati"), common));
     EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
     EXPECT_TRUE(std::filesystem::is_empty(temp / "Comune"));
 }
@@ -291,8 +309,8 @@ TEST_F(DriverTest, AMissingSavedConfigurationGivesFiveAfterEveryCopyBack) {
     SaveBackup();
     std::filesystem::remove(temp / "ProgramData/Lumvar/CommonConfig.xml");
     InstallConfig("Config");
-    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", Path("Comune")}), ExitCode::RestoreFailed);
-    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(Run({u"/restore", Path("Config"), Path("Dati"), Path("Comune")}), ExitCode::RestoreFailed);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), Path("Dati"), common));
     EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kLiveConfig);
 }
 
@@ -300,8 +318,8 @@ TEST_F(DriverTest, RestoreKeepsATrailingSeparatorOfAnArgument) {
     SaveBackup();
     InstallConfig("Suite");
     const std::u16string config = Path("Suite") + u"\\";
-    EXPECT_EQ(Run({u"/restore", config, u"D:\\Dati\\", u"C:\\Comune\\"}), ExitCode::Success);
-    EXPECT_EQ(launcher.commands, RestoreCommands(config, u"D:\\Dati\\", common));
+    EXPECT_EQ(Run({u"/restore", config, Path("Dati") + u"\\", Path("Comune") + u"\\"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(config, Path("Dati") + u"\\", common));
     EXPECT_EQ(launcher.commands[5],
               u"/c XCOPY \"" + common + u"\\Lumvar\\oscillo.ini\" \"" + Path("Suite") + u"\\\\\" /i /v /y");
     EXPECT_EQ(ReadFile(temp / "Suite/CommonConfig.xml"), kMergedConfig);
@@ -313,30 +331,109 @@ TEST_F(DriverTest, AFailedCopyBackGivesFiveAndTheLaterStepsStillRun) {
     launcher.exitCodeFor = [](const std::u16string& parameters) {
         return parameters.find(u"Exchange - In") != std::u16string::npos ? 4u : 0u;
     };
-    EXPECT_EQ(Run({u"/restore", Path("Config"), u"D:\\Dati", u"C:\\Comune"}), ExitCode::RestoreFailed);
-    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), u"D:\\Dati", common));
+    EXPECT_EQ(Run({u"/restore", Path("Config"), Path("Dati"), Path("Comune")}), ExitCode::RestoreFailed);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), Path("Dati"), common));
     EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
 }
 
 TEST_F(DriverTest, CdNeroCopiesTheAddinThenRenames) {
     Write("Nero/neroaddin/sett.xml");
-    EXPECT_EQ(Run({u"/cdnero", u"C:\\Suite Officina", Path("Nero")}), ExitCode::Success);
-    EXPECT_EQ(launcher.commands,
-              std::vector<std::u16string>{u"/c XCOPY \"C:\\Suite Officina\\bancadati\\addin\" \"" +
-                                          Path("Nero") + u"\\neroaddin\\\" /e /i /v /y"});
+    EXPECT_EQ(Run({u"/cdnero", Path("Suite Officina"), Path("Nero")}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, std::vector<std::u16string>{u"/c XCOPY \"" + Path("Suite Officina") +
+                                                             u"\\bancadati\\addin\" \"" + Path("Nero") +
+                                                             u"\\neroaddin\\\" /e /i /v /y"});
     EXPECT_TRUE(std::filesystem::exists(temp / "Nero" / "neroaddin" / "settings.xml"));
 }
 
 TEST_F(DriverTest, CdNeroRenamesEvenWhenTheCopyFailsAndGivesSix) {
     Write("Nero/neroaddin/sett.xml");
     launcher.exitCodeFor = [](const std::u16string&) { return 4u; };
-    EXPECT_EQ(Run({u"/cdnero", u"C:\\Suite", Path("Nero")}), ExitCode::AddinFailed);
+    EXPECT_EQ(Run({u"/cdnero", Path("Suite"), Path("Nero")}), ExitCode::AddinFailed);
     EXPECT_TRUE(std::filesystem::exists(temp / "Nero" / "neroaddin" / "settings.xml"));
 }
 
 TEST_F(DriverTest, CdNeroWithoutSettGivesSix) {
-    EXPECT_EQ(Run({u"/cdnero", u"C:\\Suite", Path("Nero")}), ExitCode::AddinFailed);
+    EXPECT_EQ(Run({u"/cdnero", Path("Suite"), Path("Nero")}), ExitCode::AddinFailed);
     EXPECT_EQ(launcher.commands.size(), 1u);
+}
+
+// A blank fifth word of a restore is no folder: like any word but "/common", it is ignored.
+TEST_F(DriverTest, OnlyFolderArgumentsMustNotBeBlank) {
+    SaveBackup();
+    InstallConfig("Config");
+    EXPECT_EQ(Run({u"/restore", Path("Config"), Path("Dati"), Path("Comune"), u" "}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(Path("Config"), Path("Dati"), common));
+}
+
+// Makes a folder the working folder for the object's lifetime.
+class ScopedWorkingFolder {
+public:
+    explicit ScopedWorkingFolder(const std::filesystem::path& folder)
+        : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~ScopedWorkingFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+    }
+    ScopedWorkingFolder(const ScopedWorkingFolder&) = delete;
+    ScopedWorkingFolder& operator=(const ScopedWorkingFolder&) = delete;
+
+private:
+    std::filesystem::path previous_;
+};
+
+// The command interpreter runs in a folder of its own: relative folder arguments reach it joined to
+// the tool's working folder, absolute ones exactly as given.
+TEST_F(DriverTest, RelativeFolderArgumentsAreJoinedToTheWorkingFolder) {
+    InstallSuite();
+    SaveBackup();
+    InstallConfig("Config");
+    Write("Nero/neroaddin/sett.xml");
+    const ScopedWorkingFolder working(temp.path());
+    const std::u16string here = U16(std::filesystem::current_path()) + u"/";
+
+    EXPECT_EQ(Run({u"/backup", u"suite", Path("modules"), u"./data"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, BackupCommands(here + u"suite", Path("modules"), here + u"./data", common));
+
+    launcher.commands.clear();
+    InstallConfig("Comune");
+    EXPECT_EQ(Run({u"/restore", u"Config\\", u"Dati", u"Comune", u"/common"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, RestoreCommands(here + u"Config\\", here + u"Dati", common));
+    EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kMergedConfig);
+    EXPECT_EQ(ReadFile(temp / "Comune/CommonConfig.xml"), kMergedConfig);
+
+    launcher.commands.clear();
+    EXPECT_EQ(Run({u"/cdnero", u"C:\\Suite", u"Nero"}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands,
+              std::vector<std::u16string>{u"/c XCOPY \"" + here + u"C:\\Suite\\bancadati\\addin\" \"" + here +
+                                          u"Nero\\neroaddin\\\" /e /i /v /y"});
+    EXPECT_TRUE(std::filesystem::exists(temp / "Nero" / "neroaddin" / "settings.xml"));
+}
+
+// A working folder that no longer exists gives relative arguments no meaning: the job fails
+// without running anything. Absolute arguments do not depend on it.
+TEST_F(DriverTest, RelativeFolderArgumentsWithoutAWorkingFolderFailTheJob) {
+    InstallSuite();
+    SaveBackup();
+    InstallConfig("Config");
+    Write("Nero/neroaddin/sett.xml");
+    std::filesystem::create_directories(temp / "gone");
+    const ScopedWorkingFolder working(temp / "gone");
+    std::filesystem::remove(temp / "gone");
+    const ArgumentCase cases[] = {
+        {{u"/backup", Path("suite"), Path("modules"), u"data"}, ExitCode::BackupFailed},
+        {{u"/restore", Path("Config"), u"Dati", Path("Comune")}, ExitCode::RestoreFailed},
+        {{u"/cdnero", u"suite", Path("Nero")}, ExitCode::AddinFailed},
+    };
+    for (const ArgumentCase& c : cases) {
+        EXPECT_EQ(Run(c.arguments), c.expected) << testing::PrintToString(c.arguments);
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+    EXPECT_EQ(ReadFile(temp / "Config/CommonConfig.xml"), kLiveConfig);
+    EXPECT_TRUE(std::filesystem::exists(temp / "Nero" / "neroaddin" / "sett.xml"));
+    EXPECT_EQ(Run({u"/backup", Path("suite"), Path("modules"), Path("data")}), ExitCode::Success);
+    EXPECT_EQ(launcher.commands, BackupCommands(Path("suite"), Path("modules"), Path("data"), common));
 }
 
 }  // namespace

@@ -141,6 +141,28 @@ bool RunCopy(const std::u16string& parameters) {
     return RunHiddenCommand(parameters) == 0;
 }
 
+// What the existence test of the backup and copy-back forms decides.
+enum class SourceCheck {
+    Skip,  // the system says nothing is there: the step succeeds without a copy
+    Copy,  // something is there
+    Fail,  // the test itself failed: a copy that may be needed cannot be made, nor skipped
+};
+
+// Only "not found" is absent. A source that cannot be examined (access denied, a name too long, a
+// loop of links, an unreachable network path) may hold data that the installer is about to
+// remove; taking it for absent would report a backup that never happened as a success.
+SourceCheck CheckSource(const std::u16string& source) {
+    switch (platform::PathStateOf(source)) {
+        case platform::PathState::Missing:
+            return SourceCheck::Skip;
+        case platform::PathState::Present:
+            return SourceCheck::Copy;
+        case platform::PathState::Unknown:
+            return SourceCheck::Fail;
+    }
+    return SourceCheck::Fail;
+}
+
 }  // namespace
 
 ScopedCommandLauncher::ScopedCommandLauncher(CommandLauncher& launcher) : previous_(activeLauncher) {
@@ -161,8 +183,9 @@ std::uint32_t RunHiddenCommand(const std::u16string& parameters) {
 }
 
 bool CopyToBackup(const std::u16string& source, BackupTarget target) {
-    if (!platform::PathExists(source))
-        return true;
+    const SourceCheck check = CheckSource(source);
+    if (check != SourceCheck::Copy)
+        return check == SourceCheck::Skip;
     const std::u16string commonFolder = CommonFolder();
     if (commonFolder.empty())
         return false;
@@ -191,8 +214,9 @@ bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16strin
     // A longer path does not fit the buffer; cutting it short would copy some other item.
     if (source.size() > kLongestPath)
         return false;
-    if (!platform::PathExists(source))
-        return true;
+    const SourceCheck check = CheckSource(source);
+    if (check != SourceCheck::Copy)
+        return check == SourceCheck::Skip;
     if (!IsSafeInCommand(source) || !IsSafeInCommand(destination))
         return false;
     if (!CopyPathsFit(source, destination, kind == CopyKind::DataTree))

@@ -63,13 +63,17 @@ std::uint32_t RunHiddenCommand(const std::u16string& parameters);
 // (platform::CreateProtectedFolder); an existing one is left as it is. Fails without running
 // anything when the common application-data folder is unknown, a path would break the command, or
 // the backup folder cannot be created so (or something other than a folder is in its place).
+// Only "not found" is absent: a source whose existence cannot be tested (access denied, a name
+// too long, a loop of links, an unreachable network path) fails the step without running
+// anything.
 bool CopyToBackup(const std::u16string& source, BackupTarget target);
 
 // Copy-back form: copies the saved item (a name inside the backup folder, or inside its Data
 // subfolder for the two data kinds) into destination, a folder path ending in a backslash. A saved
 // item that does not exist is skipped and counts as success. Fails without running anything when
 // the common application-data folder is unknown, the source path exceeds 259 characters, or a path
-// would break the command.
+// would break the command, or when the saved item's existence cannot be tested (as in the backup
+// form, only "not found" is absent).
 bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16string& destination);
 
 // Add-in form: copies the whole tree of sourceFolder into targetFolder, without any existence test.

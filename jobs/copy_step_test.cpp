@@ -79,6 +79,56 @@ TEST_F(CopyStepTest, BackupFormSkipsAMissingSourceAsSuccess) {
     EXPECT_TRUE(launcher.commands.empty());
 }
 
+// Only "not found" is absent. A source that cannot be examined may hold data that the installer
+// is about to remove: its step fails, starts nothing and does not even make the backup folder.
+TEST_F(CopyStepTest, ASourceThatCannotBeExaminedFailsInsteadOfBeingSkipped) {
+    const std::filesystem::path suite = temp / "Suite Officina";
+    std::filesystem::create_symlink("loop-b", suite / "loop-a");
+    std::filesystem::create_symlink("loop-a", suite / "loop-b");
+    const struct {
+        const char* what;
+        std::u16string source;
+        bool result;
+    } backupCases[] = {
+        {"a missing file", U16(suite / "eobd.ini"), true},
+        {"below a missing folder", U16(suite / "eobd" / "eobd.ini"), true},
+        {"below a file", U16(suite / "Common" / "CommonConfig.xml" / "eobd.ini"), true},
+        {"a loop of links", U16(suite / "loop-a"), false},
+        {"below a loop of links", U16(suite / "loop-a" / "eobd.ini"), false},
+        {"a name too long for the file system", U16(suite / std::string(300, 'n')), false},
+    };
+    for (const auto& c : backupCases) {
+        EXPECT_EQ(CopyToBackup(c.source, BackupTarget::TargetRoot), c.result) << c.what;
+        EXPECT_EQ(CopyToBackup(c.source, BackupTarget::TargetData), c.result) << c.what;
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+    EXPECT_FALSE(std::filesystem::exists(temp / "Program Data" / "Lumvar"));
+
+    Save("eobd.ini");
+    Save("Data/eobd.ini");
+    for (const std::filesystem::path& folder :
+         {temp / "Program Data" / "Lumvar", temp / "Program Data" / "Lumvar" / "Data"}) {
+        std::filesystem::create_symlink("loop-b", folder / "loop-a");
+        std::filesystem::create_symlink("loop-a", folder / "loop-b");
+    }
+    const struct {
+        const char* what;
+        const char16_t* item;
+        bool result;
+    } copyBackCases[] = {
+        {"a missing item", u"oscillo.ini", true},
+        {"below a missing folder", u"diesel\\fumi.ini", true},
+        {"below a file", u"eobd.ini\\fumi.ini", true},
+        {"a loop of links", u"loop-a", false},
+        {"below a loop of links", u"loop-a\\fumi.ini", false},
+    };
+    for (const auto& c : copyBackCases) {
+        for (const CopyKind kind : {CopyKind::SettingsFlat, CopyKind::DataTree})
+            EXPECT_EQ(CopyBack(c.item, kind, u"C:\\Suite\\"), c.result) << c.what;
+    }
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
 mode_t ModeOf(const std::filesystem::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)

@@ -1,6 +1,7 @@
 // The command interpreter on POSIX: "lumvar-cmd", installed beside the tool, stands in for
 // cmd.exe. It receives the whole parameter string as its one argument and understands the XCOPY
-// forms the tool builds. It is started by its full path, never through a shell or the search path.
+// forms the tool builds. It is started by its full path, never through a shell or the search path,
+// and in the root folder, never in the tool's working folder.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,8 +48,16 @@ bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exit
     std::string program = ToUtf8(interpreter);
     std::string argument = ToUtf8(parameters);
     char* argv[] = {program.data(), argument.data(), nullptr};
+    // Its working folder is "/": the parameters name absolute paths only, and nothing that a
+    // relative name might reach in the tool's own working folder may take part in a copy.
+    posix_spawn_file_actions_t actions;
+    if (::posix_spawn_file_actions_init(&actions) != 0)
+        return false;
     pid_t child = 0;
-    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+    const bool started = ::posix_spawn_file_actions_addchdir_np(&actions, "/") == 0 &&
+                         ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ) == 0;
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (!started)
         return false;
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {

@@ -22,8 +22,30 @@ bool InitializeFramework();
 // separator. Empty when it cannot be determined.
 std::u16string CommonAppDataFolder();
 
-// True when a file or folder exists at the path (the attributes of the path can be read).
-bool PathExists(const std::u16string& path);
+// What an existence test learnt about a path.
+enum class PathState {
+    // The system says that nothing is there: the path itself, or a folder on its way, does not
+    // exist (Windows: ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND; POSIX: ENOENT, or ENOTDIR where a
+    // file stands in place of a folder of the path).
+    Missing,
+    // A file or folder is there (its attributes can be read).
+    Present,
+    // The test itself failed: access denied, a name too long for the system, a loop of links, an
+    // unreachable network path, a name the system refuses... Something may be there.
+    Unknown,
+};
+
+// Tests whether a file or folder exists at the path (Windows: GetFileAttributesW; POSIX: stat).
+PathState PathStateOf(const std::u16string& path);
+
+// The path made absolute against the process's working folder. A path that is absolute already
+// comes back unchanged, character for character. Windows: a path is absolute when it starts with a
+// drive letter, a colon and a separator, or with two separators (a network or device path);
+// anything else ("data", ".\data", "\data" on the current drive, "C:data") is resolved by
+// GetFullPathNameW, as any program started in the same working folder would resolve it. POSIX: a
+// path is absolute when it starts with a separator ("/" or "\"); any other is joined to the
+// working folder with "/". Empty when the path is empty or the working folder cannot be determined.
+std::u16string AbsolutePath(const std::u16string& path);
 
 // Creates one folder (its parent must exist) that only administrators and the system may write
 // to, for a folder whose contents later run into an installation with an installer's rights:
@@ -44,9 +66,12 @@ void FindMatchingEntries(const std::u16string& pattern,
 // Full path of the command interpreter that RunCommandInterpreter starts.
 std::u16string CommandInterpreterPath();
 
-// Starts the command interpreter hidden with the parameter string, waits for it without a time
-// limit and stores its exit code. False (exitCode untouched) when it could not be started or
-// waited for.
+// Starts the command interpreter hidden with the parameter string, in a fixed working folder that
+// only administrators can write to (Windows: the system folder, where the interpreter finds the
+// system's own XCOPY before anything else; POSIX: "/"), so that nothing in the tool's own working
+// folder can be taken for a command. The parameters must therefore hold absolute paths only.
+// Waits for it without a time limit and stores its exit code. False (exitCode untouched) when it
+// could not be started or waited for.
 bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exitCode);
 
 // Renames a file; fails when the new name already exists or the old one does not, with errno set.

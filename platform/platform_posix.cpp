@@ -117,9 +117,28 @@ std::u16string CommonAppDataFolder() {
     return FromUtf8(folder);
 }
 
-bool PathExists(const std::u16string& path) {
+PathState PathStateOf(const std::u16string& path) {
+    // The system would test only the part before a NUL, another path.
+    if (path.find(u'\0') != std::u16string::npos) return PathState::Unknown;
     struct stat info {};
-    return ::stat(NativePath(path).c_str(), &info) == 0;
+    if (::stat(NativePath(path).c_str(), &info) == 0) return PathState::Present;
+    // ENOTDIR: a file stands where the path needs a folder, so that folder does not exist.
+    if (errno == ENOENT || errno == ENOTDIR) return PathState::Missing;
+    return PathState::Unknown;
+}
+
+std::u16string AbsolutePath(const std::u16string& path) {
+    if (path.empty()) return {};
+    if (path.front() == u'/' || path.front() == u'\\') return path;
+    char* const current = ::getcwd(nullptr, 0);
+    if (current == nullptr) return {};
+    const std::string folder = current;
+    std::free(current);
+    // A working folder whose name is not UTF-8 has no faithful UTF-16 form.
+    std::u16string absolute = FromUtf8(folder);
+    if (folder.empty() || folder.front() != '/' || ToUtf8(absolute) != folder) return {};
+    if (absolute.back() != u'/') absolute += u'/';
+    return absolute + path;
 }
 
 bool CreateProtectedFolder(const std::u16string& path) {

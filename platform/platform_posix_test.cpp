@@ -1,6 +1,8 @@
 #include <sys/file.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,9 +66,122 @@ TEST(PlatformPosix, CommonAppDataFolderIsEmptyWhenItCannotBeCreated) {
 TEST(PlatformPosix, BackslashesAreSeparatorsAndDoubledOnesAreHarmless) {
     TempFolder temp;
     WriteFile(temp / "a" / "b.txt", "x");
-    EXPECT_TRUE(platform::PathExists(U16(temp.path()) + u"\\a\\\\b.txt"));
-    EXPECT_TRUE(platform::PathExists(U16(temp.path()) + u"\\a\\"));
-    EXPECT_FALSE(platform::PathExists(U16(temp.path()) + u"\\a\\c.txt"));
+    EXPECT_EQ(platform::PathStateOf(U16(temp.path()) + u"\\a\\\\b.txt"), platform::PathState::Present);
+    EXPECT_EQ(platform::PathStateOf(U16(temp.path()) + u"\\a\\"), platform::PathState::Present);
+    EXPECT_EQ(platform::PathStateOf(U16(temp.path()) + u"\\a\\c.txt"), platform::PathState::Missing);
+}
+
+const char* StateName(platform::PathState state) {
+    switch (state) {
+        case platform::PathState::Missing:
+            return "Missing";
+        case platform::PathState::Present:
+            return "Present";
+        case platform::PathState::Unknown:
+            return "Unknown";
+    }
+    return "?";
+}
+
+// A path of many short folder names, each three characters with its separator.
+std::u16string LongPath(std::size_t folders) {
+    std::u16string path;
+    for (std::size_t i = 0; i < folders; ++i)
+        path += u"pp\\";
+    return path + u"file.ini";
+}
+
+// Only "not found" is missing: every other failure of the test leaves the answer open.
+TEST(PlatformPosix, PathStateTellsMissingFromUnknown) {
+    using platform::PathState;
+    TempFolder temp;
+    WriteFile(temp / "folder" / "file.ini", "x");
+    std::filesystem::create_symlink("loop-b", temp / "loop-a");
+    std::filesystem::create_symlink("loop-a", temp / "loop-b");
+    std::filesystem::create_symlink("nowhere", temp / "dangling");
+    std::filesystem::create_symlink("folder", temp / "linked");
+    const std::u16string root = U16(temp.path()) + u"\\";
+    const struct {
+        const char* what;
+        std::u16string path;
+        PathState expected;
+    } cases[] = {
+        {"a file", root + u"folder\\file.ini", PathState::Present},
+        {"a folder with a trailing separator", root + u"folder\\", PathState::Present},
+        {"through a link to a folder", root + u"linked\\file.ini", PathState::Present},
+        {"a missing file", root + u"folder\\missing.ini", PathState::Missing},
+        {"below a missing folder", root + u"missing\\file.ini", PathState::Missing},
+        {"below two missing folders", root + u"missing\\deeper\\file.ini", PathState::Missing},
+        {"a file in place of a folder of the path", root + u"folder\\file.ini\\below.ini", PathState::Missing},
+        {"a link to nothing", root + u"dangling", PathState::Missing},
+        {"a loop of links", root + u"loop-a", PathState::Unknown},
+        {"below a loop of links", root + u"loop-a\\file.ini", PathState::Unknown},
+        {"a name longer than the file system allows", root + std::u16string(300, u'n'), PathState::Unknown},
+        {"a path longer than the system allows", root + LongPath(1400), PathState::Unknown},
+        {"a NUL inside the path", root + u"folder" + std::u16string(1, u'\0') + u"\\x", PathState::Unknown},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(StateName(platform::PathStateOf(c.path)), StateName(c.expected)) << c.what;
+    }
+}
+
+// The answer PathStateOf gives to a process without administrator rights: the superuser passes
+// every permission check, so a child process gives its rights up first (to "nobody") and reports
+// the state through its exit status.
+std::string StateSeenByAnOrdinaryUser(const std::u16string& path) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(100);
+        ::_exit(static_cast<int>(platform::PathStateOf(path)));
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return "child failed";
+    const int code = WEXITSTATUS(status);
+    if (code > static_cast<int>(platform::PathState::Unknown))
+        return "could not give up rights";
+    return StateName(static_cast<platform::PathState>(code));
+}
+
+TEST(PlatformPosix, PathStateBelowAFolderThatMayNotBeSearchedIsUnknown) {
+    TempFolder temp;
+    WriteFile(temp / "closed" / "file.ini", "x");
+    // Everyone may reach the scratch folder; only its owner may look inside "closed".
+    std::filesystem::permissions(temp.path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+                                                  std::filesystem::perms::others_exec);
+    std::filesystem::permissions(temp / "closed", std::filesystem::perms::none);
+    const std::u16string closed = U16(temp / "closed");
+    EXPECT_EQ(StateSeenByAnOrdinaryUser(closed + u"\\file.ini"), "Unknown");
+    EXPECT_EQ(StateSeenByAnOrdinaryUser(closed + u"\\missing.ini"), "Unknown");
+    EXPECT_EQ(StateSeenByAnOrdinaryUser(closed), "Present");
+    std::filesystem::permissions(temp / "closed", std::filesystem::perms::owner_all);
+}
+
+// A relative path is joined to the working folder; an absolute one comes back unchanged.
+TEST(PlatformPosix, AbsolutePathJoinsOnlyRelativePathsToTheWorkingFolder) {
+    const std::u16string working = U16(std::filesystem::current_path());
+    const std::u16string base = working == u"/" ? working : working + u"/";
+    const struct {
+        std::u16string path;
+        std::u16string expected;
+    } cases[] = {
+        {u"/srv/Suite Officina", u"/srv/Suite Officina"},
+        {u"/srv/Suite Officina/", u"/srv/Suite Officina/"},
+        {u"\\srv\\Suite", u"\\srv\\Suite"},
+        {u"//srv//a/../b", u"//srv//a/../b"},
+        {u"Suite Officina", base + u"Suite Officina"},
+        {u"Suite\\Config\\", base + u"Suite\\Config\\"},
+        {u"./data", base + u"./data"},
+        {u"../data", base + u"../data"},
+        {u"C:\\Suite", base + u"C:\\Suite"},
+        {u" /leading blank", base + u" /leading blank"},
+        {u"-rf", base + u"-rf"},
+        {u"", u""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::AbsolutePath(c.path), c.expected) << testing::PrintToString(c.path);
+    }
 }
 
 TEST(PlatformPosix, WildcardWalkIgnoresCaseAndListsOnlyTheFolderItself) {

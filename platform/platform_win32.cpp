@@ -154,8 +154,43 @@ std::u16string CommonAppDataFolder() {
     return Utf16(buffer);
 }
 
-bool PathExists(const std::u16string& path) {
-    return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+PathState PathStateOf(const std::u16string& path) {
+    // The system would test only the part before a NUL, another path.
+    if (path.find(u'\0') != std::u16string::npos)
+        return PathState::Unknown;
+    if (::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return PathState::Present;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return PathState::Missing;
+    return PathState::Unknown;
+}
+
+std::u16string AbsolutePath(const std::u16string& path) {
+    if (path.empty() || path.find(u'\0') != std::u16string::npos)
+        return {};
+    const auto separator = [](char16_t c) { return c == u'\\' || c == u'/'; };
+    const auto letter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
+    const bool onDrive = path.size() >= 3 && letter(path[0]) && path[1] == u':' && separator(path[2]);
+    const bool network = path.size() >= 2 && separator(path[0]) && separator(path[1]);
+    if (onDrive || network)
+        return path;
+    const std::wstring relative = Wide(path);
+    std::wstring full;
+    DWORD needed = ::GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
+    // A second round only when the working folder changed between the two calls.
+    for (int attempt = 0; attempt < 2 && needed != 0; ++attempt) {
+        full.assign(needed, L'\0');
+        const DWORD length = ::GetFullPathNameW(relative.c_str(), needed, full.data(), nullptr);
+        if (length == 0)
+            return {};
+        if (length < needed) {
+            full.resize(length);
+            return Utf16(full);
+        }
+        needed = length;
+    }
+    return {};
 }
 
 // Who may do what in a folder whose contents an installer later carries into the suite's folders:
@@ -205,10 +240,10 @@ void FindMatchingEntries(const std::u16string& pattern,
     ::FindClose(search);
 }
 
-// The interpreter is named by its full path in the system folder, never found through the search
-// path: an installer often starts the tool from a folder that other users can write to, and a
-// "cmd.exe" planted there would otherwise run with the installer's rights.
-std::u16string CommandInterpreterPath() {
+namespace {
+
+// The system folder, ending in a backslash; empty when it cannot be read.
+std::wstring SystemFolder() {
     const UINT needed = ::GetSystemDirectoryW(nullptr, 0);
     if (needed == 0)
         return {};
@@ -219,14 +254,29 @@ std::u16string CommandInterpreterPath() {
     folder.resize(length);
     if (folder.back() != L'\\')
         folder += L'\\';
+    return folder;
+}
+
+}  // namespace
+
+// The interpreter is named by its full path in the system folder, never found through the search
+// path: an installer often starts the tool from a folder that other users can write to, and a
+// "cmd.exe" planted there would otherwise run with the installer's rights.
+std::u16string CommandInterpreterPath() {
+    const std::wstring folder = SystemFolder();
+    if (folder.empty())
+        return {};
     return Utf16(folder) + u"cmd.exe";
 }
 
 bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exitCode) {
-    const std::u16string interpreter = CommandInterpreterPath();
-    if (interpreter.empty())
+    // The interpreter looks a command up in its working folder before the search path. Started in
+    // the system folder, it finds the system's own XCOPY there, whatever lies in the tool's working
+    // folder (often a downloads folder that other users can write to).
+    const std::wstring folder = SystemFolder();
+    if (folder.empty())
         return false;
-    const std::wstring file = Wide(interpreter);
+    const std::wstring file = folder + L"cmd.exe";
     const std::wstring arguments = Wide(parameters);
 
     SHELLEXECUTEINFOW launch{};
@@ -238,7 +288,7 @@ bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exit
     launch.lpVerb = nullptr;
     launch.lpFile = file.c_str();
     launch.lpParameters = arguments.c_str();
-    launch.lpDirectory = nullptr;
+    launch.lpDirectory = folder.c_str();
     launch.nShow = SW_HIDE;
     if (!::ShellExecuteExW(&launch) || launch.hProcess == nullptr)
         return false;

@@ -43,6 +43,13 @@ TEST_P(ExitCodes, MalformedCommandLinesEndWithTheirCodeAndTouchNothing) {
         {{u"/Restore", suite, data, suite}, 3},
         {{u"/CdNero", suite, nero}, 3},
         {{u"/help"}, 3},
+        // Empty and blank folder arguments: installer variables that were never set.
+        {{u"/backup", u"", modules, data}, 2},
+        {{u"/backup", suite, u" ", data}, 2},
+        {{u"/restore", u"", u"", u""}, 2},
+        {{u"/restore", suite, data, u"\t", u"/common"}, 2},
+        {{u"/cdnero", u"", nero}, 2},
+        {{u"/cdnero", suite, u"  "}, 2},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run(c.arguments), c.expected) << c.arguments.size() << " arguments";

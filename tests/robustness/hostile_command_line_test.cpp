@@ -252,6 +252,37 @@ TEST_P(HostileCommandLines, SwitchLikeArgumentsAreFolderPaths) {
               testing_support::ReadFile(workingFolder / "-rf" / "Common" / "CommonConfig.xml"));
 }
 
+// The interpreter looks a command up in its working folder before the search path. Scripts named
+// like XCOPY in the tool's working folder (often a downloads folder that any user can write to)
+// never run, since the interpreter starts in a folder of its own; the system's XCOPY makes every
+// copy, also for folder arguments relative to the tool's working folder. Each script would leave a
+// canary in the working folder, which TearDown looks for.
+TEST_P(HostileCommandLines, AnXcopyPlantedInTheWorkingFolderNeverRuns) {
+    for (const std::string kind : {"bat", "cmd"}) {
+        const std::string canary = "canary_planted_" + kind;
+        const std::string absolute = platform::ToUtf8(runner->ToolPath(workingFolder / (canary + ".txt")));
+        testing_support::WriteFile(
+            workingFolder / ("xcopy." + kind),
+            "@md " + canary + "\r\n@echo planted> \"" + absolute + "\"\r\n@exit /b 0\r\n");
+    }
+    root = workingFolder / "Officina";
+    const Tree sample = e2e::SampleInstallation();
+    e2e::WriteTree(root, sample);
+    EXPECT_EQ(Run({u"/backup", u"Officina\\suite", u"Officina\\modules", u"Officina\\data"}), 0);
+    const Tree backup = e2e::ReadTree(BackupFolder());
+    EXPECT_EQ(backup, e2e::ExpectedBackup(sample));
+
+    fs::remove_all(root);
+    const Tree fresh = e2e::FreshInstallation();
+    e2e::WriteTree(root, fresh);
+    EXPECT_EQ(Run({u"/restore", u"Officina\\config", u"Officina\\data", u"Officina\\common", u"/common"}), 0);
+    EXPECT_EQ(e2e::WithoutLiveConfig(e2e::ReadTree(root)),
+              e2e::WithoutLiveConfig(e2e::ExpectedRestore(backup, fresh)));
+    EXPECT_EQ(testing_support::ReadFile(root / "config" / "CommonConfig.xml"), e2e::MergedConfig("config"));
+    EXPECT_EQ(testing_support::ReadFile(root / "common" / "CommonConfig.xml"), e2e::MergedConfig("common"));
+    EXPECT_EQ(Canaries(scratch.path()), std::vector<std::string>{});
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, HostileCommandLines, testing::ValuesIn(e2e::AllBuilds()), e2e::BuildName);
 
 }  // namespace

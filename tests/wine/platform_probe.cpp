@@ -7,7 +7,8 @@
 //   init                        prints the result of InitializeFramework()
 //   run <parameters>            RunCommandInterpreter(parameters): exits with the interpreter's
 //                               exit code, or prints "not started" and exits with 255
-//   exists <path>               prints "yes" or "no"
+//   exists <path>               PathStateOf(path): prints "present", "missing" or "unknown"
+//   absolute <path>             prints AbsolutePath(path), or "failed" when it is empty
 //   find <pattern>              prints the name of every matching entry, one a line, sorted
 //   rename <from> <to>          prints "ok" or "failed"
 //   read <path>                 ReadFileExclusive: prints the bytes, or "failed"
@@ -124,7 +125,7 @@ int Hold(const std::u16string& path, const std::u16string& ready, const std::u16
     }
     const ULONGLONG limit = std::strtoull(platform::ToUtf8(seconds).c_str(), nullptr, 10) * 1000;
     const ULONGLONG start = ::GetTickCount64();
-    while (!platform::PathExists(stop) && ::GetTickCount64() - start < limit)
+    while (platform::PathStateOf(stop) != platform::PathState::Present && ::GetTickCount64() - start < limit)
         ::Sleep(20);
     ::CloseHandle(file);
     Print(u"held");
@@ -170,7 +171,22 @@ int Probe(const std::vector<std::u16string>& args) {
         return static_cast<int>(exitCode);
     }
     if (command == u"exists" && count == 3) {
-        Print(platform::PathExists(args[2]) ? u"yes" : u"no");
+        switch (platform::PathStateOf(args[2])) {
+            case platform::PathState::Missing:
+                Print(u"missing");
+                return 0;
+            case platform::PathState::Present:
+                Print(u"present");
+                return 0;
+            case platform::PathState::Unknown:
+                Print(u"unknown");
+                return 0;
+        }
+        return 2;
+    }
+    if (command == u"absolute" && count == 3) {
+        const std::u16string absolute = platform::AbsolutePath(args[2]);
+        Print(absolute.empty() ? u"failed" : absolute);
         return 0;
     }
     if (command == u"find" && count == 3) {

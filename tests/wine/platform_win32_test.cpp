@@ -128,23 +128,70 @@ TEST_F(WinePlatformTest, StuckRunIsEndedWithEveryProgramItStarted) {
     }
 }
 
-TEST_F(WinePlatformTest, PathExistsForFilesAndFoldersOnly) {
+// Only "not found" is missing; a test the system cannot answer is unknown, never missing.
+TEST_F(WinePlatformTest, PathStateTellsMissingFromUnknown) {
     WriteFile(temp_ / "dossier été" / "fichier ü.ini", "x");
+    std::filesystem::create_symlink("loop-b", temp_ / "loop-a");
+    std::filesystem::create_symlink("loop-a", temp_ / "loop-b");
     const struct {
         std::u16string path;
         const char* expected;
     } cases[] = {
-        {Drive(temp_ / "dossier été" / "fichier ü.ini"), "yes\n"},
-        {Drive(temp_ / "dossier été"), "yes\n"},
-        {Drive(temp_ / "dossier été") + u"\\\\fichier ü.ini", "yes\n"},
-        {Drive(temp_ / "dossier été" / "FICHIER Ü.INI"), "yes\n"},
-        {Drive(temp_ / "dossier été" / "missing.ini"), "no\n"},
-        {Drive(temp_ / "missing" / "fichier ü.ini"), "no\n"},
+        {Drive(temp_ / "dossier été" / "fichier ü.ini"), "present\n"},
+        {Drive(temp_ / "dossier été"), "present\n"},
+        {Drive(temp_ / "dossier été") + u"\\", "present\n"},
+        {Drive(temp_ / "dossier été") + u"\\\\fichier ü.ini", "present\n"},
+        {Drive(temp_ / "dossier été" / "FICHIER Ü.INI"), "present\n"},
+        {Drive(temp_ / "dossier été" / "missing.ini"), "missing\n"},
+        {Drive(temp_ / "missing" / "fichier ü.ini"), "missing\n"},
+        {Drive(temp_ / "missing" / "deeper" / "fichier ü.ini"), "missing\n"},
+        {Drive(temp_ / "dossier été" / "fichier ü.ini" / "below.ini"), "missing\n"},
+        {Drive(temp_ / "loop-a"), "unknown\n"},
+        {Drive(temp_ / "loop-a" / "fichier ü.ini"), "unknown\n"},
+        {Drive(temp_ / "dossier été" / "fichier ü.ini") + u"\\", "missing\n"},
+        // A drive letter that names no drive: Windows too says the path is not found.
+        {u"Q:\\no drive\\fichier.ini", "missing\n"},
+        // Wine looks a name up among the host folder's entries, and one longer than the host
+        // allows is simply not among them; Windows refuses such a name (unknown).
+        {Drive(temp_ / std::string(300, 'n')), "missing\n"},
+        {Drive(temp_ / "star*.ini"), "unknown\n"},
+        {u"\\\\nohost.invalid\\share\\fichier.ini", "unknown\n"},
     };
     for (const auto& c : cases) {
         const ProbeResult result = Probe({u"exists", c.path});
         EXPECT_EQ(result.output, c.expected) << platform::ToUtf8(c.path);
     }
+}
+
+// A relative path is resolved against the working folder as any program started there would
+// resolve it; an absolute one comes back character for character.
+TEST_F(WinePlatformTest, AbsolutePathResolvesOnlyRelativePaths) {
+    std::filesystem::create_directories(temp_ / "work");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(temp_ / "work");
+    const std::u16string work = Drive(temp_ / "work");
+    const struct {
+        std::u16string path;
+        std::u16string expected;
+    } cases[] = {
+        {u"C:\\Programmi\\Suite Officina", u"C:\\Programmi\\Suite Officina"},
+        {u"c:/Programmi/../Suite/", u"c:/Programmi/../Suite/"},
+        {u"\\\\server\\share\\dati", u"\\\\server\\share\\dati"},
+        {u"//server/share/dati", u"//server/share/dati"},
+        {u"dati", work + u"\\dati"},
+        {u"dati\\", work + u"\\dati\\"},
+        {u".\\dati", work + u"\\dati"},
+        {u"..\\dati", Drive(temp_.path()) + u"\\dati"},
+        {u"Z:dati", work + u"\\dati"},
+        {u"\\dati", u"Z:\\dati"},
+        {u"/dati", u"Z:\\dati"},
+        {u"-rf", work + u"\\-rf"},
+    };
+    for (const auto& c : cases) {
+        const ProbeResult result = Probe({u"absolute", c.path});
+        EXPECT_EQ(result.output, platform::ToUtf8(c.expected) + "\n") << platform::ToUtf8(c.path);
+    }
+    std::filesystem::current_path(previous);
 }
 
 TEST_F(WinePlatformTest, FindMatchesWildcardIgnoringCaseAndSkipsDotEntries) {
