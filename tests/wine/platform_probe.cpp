@@ -14,7 +14,10 @@
 //   read-held <path>            the same while this program holds the file open itself
 //   replace <path> <text>       ReplaceFileContents with the UTF-8 form of text: prints "ok",
 //                               or "failed: " and SystemErrorText(errno)
-//   open-missing <path>         OpenFile(path, "rb"): prints SystemErrorText(errno) on failure
+//   open-missing <path>         OpenFile(path, "rb"): prints SystemErrorText(errno) on failure,
+//                               "opened" otherwise
+//   attributes <path>           prints the file attributes of path in hex (GetFileAttributesW)
+//   set-attributes <path> <hex> SetFileAttributesW: prints "ok" or "failed <error code>"
 //   error-text <number>         prints SystemErrorText(number)
 //   protect <path>              CreateProtectedFolder(path): prints "ok" or "failed"
 //   rights <path>               prints the DACL of path as GetNamedSecurityInfoW reads it back,
@@ -47,6 +50,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -221,6 +225,21 @@ int Probe(const std::vector<std::u16string>& args) {
             return 0;
         }
         Print(platform::SystemErrorText(errno));
+        return 0;
+    }
+    if (command == u"attributes" && count == 3) {
+        const DWORD attributes = ::GetFileAttributesW(Wide(args[2]).c_str());
+        wchar_t text[16] = {};
+        std::swprintf(text, 16, L"%lx", static_cast<unsigned long>(attributes));
+        Print(Utf16(text));
+        return 0;
+    }
+    if (command == u"set-attributes" && count == 4) {
+        const DWORD attributes = std::wcstoul(Wide(args[3]).c_str(), nullptr, 16);
+        if (::SetFileAttributesW(Wide(args[2]).c_str(), attributes))
+            Print(u"ok");
+        else
+            PrintFailure(::GetLastError());
         return 0;
     }
     if (command == u"protect" && count == 3) {
