@@ -24,7 +24,8 @@
 //                               in SDDL ("D:P(A;OICI;FA;;;SY)..."), or "failed <error code>"
 //   hold <path> <ready> <stop> <seconds>
 //                               opens path for reading without sharing (CreateFileW, share mode
-//                               0), creates the file ready, and keeps path open until the file
+//                               0), creates the file ready (holding this process's id in 8 hex
+//                               digits), and keeps path open until the file
 //                               stop exists or the seconds have passed; prints "held" and exits
 //                               with 0, or prints "failed <error code>" and exits with 3 when path
 //                               cannot be opened so
@@ -102,13 +103,18 @@ int PrintRights(const std::u16string& path) {
     return 0;
 }
 
-bool CreateEmptyFile(const std::u16string& path) {
+// Creates a file holding this process's id in 8 lowercase hex digits.
+bool CreateIdFile(const std::u16string& path) {
     const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    char id[16] = {};
+    std::snprintf(id, sizeof id, "%08lx", static_cast<unsigned long>(::GetCurrentProcessId()));
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file, id, 8, &written, nullptr) && written == 8;
     ::CloseHandle(file);
-    return true;
+    return ok;
 }
 
 // Another process holding a file open without sharing, as an editor or a running module of the
@@ -121,7 +127,7 @@ int Hold(const std::u16string& path, const std::u16string& ready, const std::u16
         PrintFailure(::GetLastError());
         return 3;
     }
-    if (!CreateEmptyFile(ready)) {
+    if (!CreateIdFile(ready)) {
         PrintFailure(::GetLastError());
         ::CloseHandle(file);
         return 3;
