@@ -14,9 +14,10 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <io.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
