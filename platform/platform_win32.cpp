@@ -214,12 +214,53 @@ void CopyAttributes(const std::wstring& from, HANDLE to) {
     ::SetFileInformationByHandle(to, FileBasicInfo, &basic, sizeof basic);
 }
 
+// The path of an open file or folder as the system resolves it, links followed. Empty when the
+// system cannot say.
+std::wstring FinalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.assign(length + 1, L'\0');
+    }
+    return {};
+}
+
+// True when an open file is not the entry name of folder but what a link there points to. Wine
+// shows a Unix symbolic link as the file it points to, without a reparse point: only the resolved
+// path tells the two apart. Letter case is ignored; when the system cannot resolve the paths the
+// file is taken for what its attributes say.
+bool ResolvesElsewhere(HANDLE file, const std::wstring& folder, const std::wstring& name) {
+    const HANDLE parent = ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (parent == INVALID_HANDLE_VALUE)
+        return false;
+    std::wstring expected = FinalPath(parent);
+    ::CloseHandle(parent);
+    const std::wstring actual = FinalPath(file);
+    if (expected.empty() || actual.empty())
+        return false;
+    if (expected.back() != L'\\')
+        expected += L'\\';
+    expected += name;
+    return ::CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), actual.c_str(),
+                                  static_cast<int>(actual.size()), TRUE) != CSTR_EQUAL;
+}
+
 // What a save finds at its target's path.
 enum class Existing { None, File, Link };
 
 // Looks at the target without opening what a link points to: a link is replaced itself, never
 // written through. False, with errno set, for anything else than a file, a link or nothing.
-bool ExaminePath(const std::wstring& target, Existing& existing) {
+bool ExaminePath(const std::wstring& target, const std::wstring& folder, const std::wstring& name,
+                 Existing& existing) {
     const HANDLE file = ::CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -234,7 +275,7 @@ bool ExaminePath(const std::wstring& target, Existing& existing) {
     }
     BY_HANDLE_FILE_INFORMATION info{};
     const bool link = ::GetFileInformationByHandle(file, &info) &&
-                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+                      ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || ResolvesElsewhere(file, folder, name));
     const int error = link ? 0 : NotRegularError(file);
     ::CloseHandle(file);
     if (error != 0) {
@@ -464,7 +505,7 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
     const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
     const std::wstring name = cut == std::wstring::npos ? target : target.substr(cut + 1);
     Existing existing = Existing::None;
-    if (!ExaminePath(target, existing))
+    if (!ExaminePath(target, folder, name, existing))
         return false;
 
     const std::wstring stem = TemporaryStem(folder, name);

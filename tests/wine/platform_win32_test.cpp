@@ -296,6 +296,19 @@ TEST_F(WinePlatformTest, ReplaceRemovesOnlyTheStaleTemporariesOfTheSameFile) {
     EXPECT_EQ(Entries(temp_.path()), expected);
 }
 
+// A symbolic link at the settings file's path is itself replaced by the new file; what it points to
+// is never written nor removed. (Wine shows a Unix link as the file it points to, without a reparse
+// point; its ReplaceFileW removed the linked file.)
+TEST_F(WinePlatformTest, ReplaceReplacesALinkAndNeverWritesThroughIt) {
+    WriteFile(temp_ / "protected" / "secret.xml", "kept");
+    std::filesystem::create_symlink(temp_ / "protected" / "secret.xml", temp_ / "CommonConfig.xml");
+    EXPECT_EQ(Probe({u"replace", Drive(temp_ / "CommonConfig.xml"), u"<new/>"}).output, "ok\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(temp_ / "CommonConfig.xml")));
+    EXPECT_EQ(ReadFile(temp_ / "CommonConfig.xml"), "<new/>");
+    EXPECT_EQ(ReadFile(temp_ / "protected" / "secret.xml"), "kept");
+    EXPECT_EQ(Entries(temp_.path()), (std::vector<std::string>{"CommonConfig.xml", "protected"}));
+}
+
 // Settings files are regular files: a FIFO (Wine opens the Unix file) and a device fail at once,
 // by every way in, and the FIFO stays.
 TEST_F(WinePlatformTest, OnlyRegularFilesAreReadOrReplaced) {
