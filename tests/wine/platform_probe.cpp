@@ -29,6 +29,8 @@
 //                               stop exists or the seconds have passed; prints "held" and exits
 //                               with 0, or prints "failed <error code>" and exits with 3 when path
 //                               cannot be opened so
+//   load <path>                 CFileXml::LoadFileText of path: prints "loaded" or "not loaded",
+//                               then the message
 //   ini <path> <section> <key>  CFileIni::Load of path: prints "loaded" and GetValue(section,
 //                               key), or "not loaded" and errorText
 #ifndef WIN32_LEAN_AND_MEAN
@@ -56,6 +58,7 @@
 #include <vector>
 
 #include "ini/file_ini.h"
+#include "xml/file_xml.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -256,6 +259,13 @@ int Probe(const std::vector<std::u16string>& args) {
         return PrintRights(args[2]);
     if (command == u"hold" && count == 6)
         return Hold(args[2], args[3], args[4], args[5]);
+    if (command == u"load" && count == 3) {
+        std::u16string text;
+        std::u16string message;
+        Print(CFileXml::LoadFileText(args[2], text, &message) ? u"loaded" : u"not loaded");
+        Print(message);
+        return 0;
+    }
     if (command == u"ini" && count == 5)
         return LoadIni(args[2], args[3], args[4]);
     if (command == u"error-text" && count == 3) {

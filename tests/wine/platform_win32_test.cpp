@@ -320,6 +320,20 @@ TEST_F(WinePlatformTest, OnlyRegularFilesAreReadOrReplaced) {
     EXPECT_EQ(Entries(temp_.path()), std::vector<std::string>{"fifo.xml"});
 }
 
+// The XML load on the Windows build: the file's 64-bit length is read, so a file beyond the
+// index's 32-bit offsets is refused before anything is read (a sparse file: no room taken), and a
+// FIFO fails at once.
+TEST_F(WinePlatformTest, LoadRefusesHugeFilesAndFifos) {
+    WriteFile(temp_ / "small.xml", "<a/>");
+    EXPECT_EQ(Probe({u"load", Drive(temp_ / "small.xml")}).output, "loaded\n4 bytes to 4 wide chars\n");
+    WriteFile(temp_ / "huge.xml", "<a/>");
+    if (::truncate((temp_ / "huge.xml").c_str(), (off_t{1} << 32) + 10) != 0)
+        GTEST_SKIP() << "no sparse file here";
+    EXPECT_EQ(Probe({u"load", Drive(temp_ / "huge.xml")}).output, "not loaded\nFile larger than 2147483647 bytes\n");
+    ASSERT_EQ(::mkfifo((temp_ / "fifo.xml").c_str(), 0644), 0);
+    EXPECT_EQ(Probe({u"load", Drive(temp_ / "fifo.xml")}).output, "not loaded\nNot a regular file\n");
+}
+
 TEST_F(WinePlatformTest, SystemErrorTextsComeFromTheCLibrary) {
     const struct {
         std::vector<std::u16string> arguments;
