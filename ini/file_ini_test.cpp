@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/read_fault.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -367,6 +369,26 @@ TEST_F(FileIniTest, MissingFileFailsWithNoLinesAndNoSections) {
     EXPECT_EQ(document.errorText, u"Reading lines failed.");
     EXPECT_TRUE(document.lines.IsEmpty());
     EXPECT_TRUE(document.sections.IsEmpty());
+}
+
+// Only regular files are read: a FIFO without a writer (which would hold the open up for ever) or a
+// device fails like a missing file, and a read that fails half-way fails the load.
+TEST_F(FileIniTest, SpecialFilesAndReadErrorsFailTheLoad) {
+    ASSERT_EQ(::mkfifo((folder / "fifo.ini").c_str(), 0644), 0);
+    std::filesystem::create_symlink("/dev/zero", folder / "device.ini");
+    WriteFile(folder / "eobd.ini", "[EOBD]\r\nPorta=COM3\r\n" + std::string(200000, ';'));
+    const testing_support::ScopedReadFault fault(folder / "eobd.ini", 0);
+    for (const char* name : {"fifo.ini", "device.ini", "eobd.ini"}) {
+        if (std::string(name) == "eobd.ini" && !fault.active())
+            continue;
+        CFileIni ini;
+        ini.filePath = U16(folder / name);
+        EXPECT_FALSE(ini.Load()) << name;
+        EXPECT_EQ(ini.errorText, u"Reading lines failed.") << name;
+        EXPECT_TRUE(ini.lines.IsEmpty()) << name;
+    }
+    if (!fault.active())
+        GTEST_SKIP() << "the read-error row: " << fault.reason();
 }
 
 TEST_F(FileIniTest, SecondLoadReplacesTheContent) {

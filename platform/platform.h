@@ -78,20 +78,41 @@ bool RunCommandInterpreter(const std::u16string& parameters, std::uint32_t& exit
 bool RenameNoReplace(const std::u16string& from, const std::u16string& to);
 
 // Opens a file for reading with exclusive sharing (no other process may read or write it while it
-// is open), reads it whole and closes it. One attempt; false when it cannot be opened or read.
+// is open), reads it whole and closes it. One attempt; false when it cannot be opened, is not a
+// regular file (refused at once: a FIFO or device is never waited for) or a read fails; bytes then
+// hold nothing meaningful.
 bool ReadFileExclusive(const std::u16string& path, std::string& bytes);
 
 // Pauses the calling thread.
 void SleepMilliseconds(unsigned milliseconds);
 
-// Opens a byte stream by wide path, like the C library's fopen with mode "rb" or "wb".
-// Null on failure, with errno set.
+// The errno value of a file operation refused because the path names neither a regular file nor
+// a folder (a FIFO, a device, a socket); SystemErrorText gives "Not a regular file" for it. It lies
+// outside the range of every C library's own values.
+inline constexpr int kErrorNotRegularFile = 0x4C56;
+
+// Opens a byte stream by wide path, like the C library's fopen with mode "rb" or "wb". Only a
+// regular file is opened, and nothing waits: a FIFO, device or socket fails at once with
+// kErrorNotRegularFile, a folder with the system's own error. Null on failure, with errno set.
 std::FILE* OpenFile(const std::u16string& path, const char* mode);
+
+// The length in bytes of a file opened by OpenFile. False, with errno set, when it cannot be read.
+bool FileLength(std::FILE* file, std::uint64_t& length);
 
 // Replaces the file at path with the given bytes as one step: the bytes go to a temporary file in
 // the same folder, are flushed to disk, and the temporary file then takes the place of the
 // original. On failure the original is untouched, the temporary file is removed, errno is set
 // and the result is false.
+// - The file keeps its identity: on Windows its security descriptor, owner, attributes and
+//   alternate data streams (ReplaceFileW); on POSIX its mode, and its owner and group where the
+//   process may set them.
+// - The temporary's name never exceeds the longest name the folder takes, whatever the target's.
+// - A symbolic link at path is itself replaced by the new file; nothing is ever written through it
+//   (the tool runs with installer rights over folders that users can write). A FIFO, device or
+//   socket at path is refused at once (kErrorNotRegularFile), a folder with the system's error.
+// - Saves of the same file by several processes at once all succeed, the last one's bytes
+//   remaining. After a successful save the temporaries that ended saves of the same file left
+//   behind (killed processes) are removed; one whose writer is still running is never touched.
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes);
 
 // The value of an environment variable of this process; false when it is not set.
@@ -114,7 +135,8 @@ bool AppendToFile(AppendFile file, std::string_view bytes);
 // Closes a file of OpenAppendFile; kNoAppendFile is ignored.
 void CloseAppendFile(AppendFile file);
 
-// The C library's message for an errno value, cut before its first carriage return or line feed.
+// The C library's message for an errno value, cut before its first carriage return or line feed;
+// "Not a regular file" for kErrorNotRegularFile.
 std::u16string SystemErrorText(int errorNumber);
 
 }  // namespace platform

@@ -16,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix_path.h"
+#include "platform/save_temporary.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -65,39 +66,80 @@ bool WildcardMatches(std::u16string_view pattern, std::u16string_view name) {
     return p == pattern.size();
 }
 
-// True for the name of a temporary file that ReplaceFileContents makes for the file called name:
-// "." + name + ".lumvar-" + the six letters or digits that mkstemp chooses.
-bool IsTemporaryOf(std::string_view entry, std::string_view name) {
-    constexpr std::string_view kMarker = ".lumvar-";
-    constexpr std::size_t kRandomLength = 6;
-    if (entry.size() != 1 + name.size() + kMarker.size() + kRandomLength || entry.front() != '.')
-        return false;
-    entry.remove_prefix(1);
-    if (entry.substr(0, name.size()) != name)
-        return false;
-    entry.remove_prefix(name.size());
-    if (entry.substr(0, kMarker.size()) != kMarker)
-        return false;
-    entry.remove_prefix(kMarker.size());
-    return std::all_of(entry.begin(), entry.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    });
+// The temporaries of a save: the stem (save_temporary.h) and the six letters or digits that mkostemp
+// chooses, hidden by a leading ".": ".CommonConfig.xml.lumvar-Ab12Cd".
+constexpr std::size_t kUniqueLength = 6;
+
+std::string TemporaryStem(const std::string& folder, std::string_view name) {
+    // The longest name the folder takes, in bytes; 255 where the file system does not say.
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return save_temporary::Stem<char>(name, '.', longest > 0 ? static_cast<std::size_t>(longest) : 255,
+                                      kUniqueLength, 0);
 }
 
-// Removes what a save of the same file left behind when its process was killed between making its
-// temporary file and renaming it: a stale temporary holds either old or half-written bytes and must
-// not stay beside the file (a later copy of the folder would carry it along).
-void RemoveStaleTemporaries(const std::string& folder, std::string_view name) {
+// The errno for a file of this type that is to be read or replaced: 0 for a regular file.
+int NotRegularError(mode_t mode) {
+    if (S_ISREG(mode))
+        return 0;
+    return S_ISDIR(mode) ? EISDIR : kErrorNotRegularFile;
+}
+
+// A new temporary file beside the target, locked (flock) for as long as the descriptor stays open:
+// the lock tells every other save that its writer is still running. -1 with errno on failure.
+int CreateLockedTemporary(const std::string& folder, const std::string& stem, std::string& temporary) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + stem + "XXXXXX";
+        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        // A clean-up of another save may have found the file between its creation and the lock: it
+        // removes a temporary only while it holds the lock, so a file still under its name once this
+        // save holds the lock is this save's for good.
+        // A file system without locks keeps its stale temporaries: their clean-up cannot lock them.
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!locked && errno != EWOULDBLOCK)
+            return fd;
+        struct stat opened {};
+        struct stat named {};
+        if (locked && ::fstat(fd, &opened) == 0 && ::lstat(temporary.c_str(), &named) == 0 &&
+            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+            return fd;
+        ::close(fd);
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Removes what saves of the same file left behind when their processes were killed between making
+// their temporary files and renaming them: a stale temporary holds either old or half-written bytes
+// and must not stay beside the file (a later copy of the folder would carry it along). A temporary
+// whose lock is held belongs to a save still running, in this process or another, and stays.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& stem) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        if (!IsTemporaryOf(entry->d_name, name)) continue;
-        struct stat info {};
-        if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+        if (!save_temporary::IsTemporary<char>(entry->d_name, stem, kUniqueLength, {})) continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat opened {};
+        struct stat named {};
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && opened.st_dev == named.st_dev &&
+            opened.st_ino == named.st_ino)
             ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
     }
     ::closedir(dir);
+}
+
+// Gives the new file the owner, group and mode of the file it replaces. Owner and group are set
+// where the process may (root always; others keep at least a group they belong to); the mode must
+// be set. Owner first: a change of owner clears the set-user and set-group bits.
+bool TakeIdentity(int fd, const struct stat& original) {
+    if (::fchown(fd, original.st_uid, original.st_gid) != 0)
+        static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), original.st_gid));
+    return ::fchmod(fd, original.st_mode & 07777) == 0;
 }
 
 }  // namespace
@@ -184,24 +226,32 @@ bool RenameNoReplace(const std::u16string& from, const std::u16string& to) {
 }
 
 bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
-    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO never holds the open up; it is refused below.
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     // Another process that holds the file locked makes this open fail, as a file opened without
     // sharing does on Windows.
     struct stat info {};
-    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    bool ok = ::fstat(fd, &info) == 0 && NotRegularError(info.st_mode) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (ok) {
         bytes.assign(static_cast<std::size_t>(info.st_size), '\0');
         std::size_t done = 0;
-        while (ok && done < bytes.size()) {
+        while (done < bytes.size()) {
             const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
             if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
+            if (got < 0) {
+                ok = false;
+                break;
+            }
+            // The file ends sooner than it did when it was sized: what it holds now is read.
+            if (got == 0) break;
             done += static_cast<std::size_t>(got);
         }
         bytes.resize(done);
     }
+    const int savedErrno = errno;
     ::close(fd);
+    errno = savedErrno;
     return ok;
 }
 
@@ -210,21 +260,67 @@ void SleepMilliseconds(unsigned milliseconds) {
 }
 
 std::FILE* OpenFile(const std::u16string& path, const char* mode) {
-    return std::fopen(NativePath(path).c_str(), mode);
+    const bool reading = mode[0] == 'r';
+    // Non-blocking, so that a FIFO never holds the open up; a writer's file is emptied only once it
+    // is known to be a regular file.
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), (reading ? O_RDONLY : O_WRONLY | O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // A socket, or a FIFO without a reader for a writer, cannot be opened at all.
+        struct stat info {};
+        if (errno == ENXIO && ::stat(native.c_str(), &info) == 0 && NotRegularError(info.st_mode) != 0)
+            errno = NotRegularError(info.st_mode);
+        return nullptr;
+    }
+    struct stat info {};
+    int error = ::fstat(fd, &info) == 0 ? NotRegularError(info.st_mode) : errno;
+    if (error == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) error = errno;
+    if (error == 0 && !reading && ::ftruncate(fd, 0) != 0) error = errno;
+    std::FILE* file = error == 0 ? ::fdopen(fd, mode) : nullptr;
+    if (file == nullptr) {
+        if (error == 0) error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
+}
+
+bool FileLength(std::FILE* file, std::uint64_t& length) {
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) != 0) return false;
+    length = static_cast<std::uint64_t>(info.st_size);
+    return true;
 }
 
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
     const std::string target = NativePath(path);
     const std::size_t slash = target.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string folder = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temporary = folder + "." + name + ".lumvar-XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+
+    // What is there now decides what the new file takes over. A symbolic link is replaced itself:
+    // nothing is written through it, and it passes nothing on.
+    struct stat original {};
+    bool replacing = false;
+    if (::lstat(target.c_str(), &original) == 0) {
+        if (!S_ISLNK(original.st_mode)) {
+            const int error = NotRegularError(original.st_mode);
+            if (error != 0) {
+                errno = error;
+                return false;
+            }
+            replacing = true;
+        }
+    } else if (errno != ENOENT) {
+        return false;
+    }
+
+    const std::string stem = TemporaryStem(folder, name);
+    std::string temporary;
+    const int fd = CreateLockedTemporary(folder, stem, temporary);
     if (fd < 0) return false;
 
-    bool ok = true;
-    struct stat original {};
-    if (::stat(target.c_str(), &original) == 0) ok = ::fchmod(fd, original.st_mode & 07777) == 0;
+    bool ok = !replacing || TakeIdentity(fd, original);
     std::size_t done = 0;
     while (ok && done < bytes.size()) {
         const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -236,32 +332,30 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
         }
         done += static_cast<std::size_t>(wrote);
     }
+    // The lock is held until the temporary has its final name; fsync has reported every write
+    // error by then, so the close after the rename cannot lose data.
     ok = ok && ::fsync(fd) == 0;
-    int savedErrno = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {
+        const int savedErrno = errno;
         ::unlink(temporary.c_str());
+        ::close(fd);
         errno = savedErrno;
         return false;
     }
+    ::close(fd);
     // The rename itself reaches the disk with the folder's entry.
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
-    RemoveStaleTemporaries(folder, name);
+    RemoveStaleTemporaries(folder, stem);
     return true;
 }
 
 std::u16string SystemErrorText(int errorNumber) {
+    if (errorNumber == kErrorNotRegularFile) return u"Not a regular file";
     std::u16string text = FromUtf8(std::strerror(errorNumber));
     const std::size_t cut = text.find_first_of(u"\r\n");
     if (cut != std::u16string::npos) text.resize(cut);

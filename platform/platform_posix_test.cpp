@@ -1,18 +1,24 @@
 #include <sys/file.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <set>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "platform/save_temporary.h"
+#include "tests/support/read_fault.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -304,16 +310,142 @@ TEST(PlatformPosix, ExclusiveReadFailsWhileAnotherProcessHoldsTheFile) {
     EXPECT_FALSE(platform::ReadFileExclusive(U16(temp / "missing.ini"), bytes));
 }
 
-TEST(PlatformPosix, ReplaceFileContentsSwapsTheWholeFileAndKeepsItsMode) {
+// The replaced file keeps its mode, and its owner and group (those only as root: nobody else may
+// give a file away).
+TEST(PlatformPosix, ReplaceFileContentsSwapsTheWholeFileAndKeepsItsIdentity) {
     TempFolder temp;
-    WriteFile(temp / "CommonConfig.xml", "old text");
-    ::chmod((temp / "CommonConfig.xml").c_str(), 0640);
-    ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / "CommonConfig.xml"), "new text"));
-    EXPECT_EQ(ReadFile(temp / "CommonConfig.xml"), "new text");
-    struct stat info {};
-    ASSERT_EQ(::stat((temp / "CommonConfig.xml").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 1);
+    const struct {
+        mode_t mode;
+        uid_t owner;
+        gid_t group;
+    } rows[] = {{0640, 0, 0}, {0604, 0, 0}, {0444, 0, 0}, {0600, 65534, 65534}, {0664, 1234, 5678}, {02775, 1234, 100}};
+    for (const auto& row : rows) {
+        if (row.owner != 0 && ::geteuid() != 0) continue;
+        const std::filesystem::path file = temp / "CommonConfig.xml";
+        WriteFile(file, "old text");
+        if (row.owner != 0) {
+            ASSERT_EQ(::chown(file.c_str(), row.owner, row.group), 0);
+        }
+        ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+        struct stat before {};
+        ASSERT_EQ(::stat(file.c_str(), &before), 0);
+        ASSERT_TRUE(platform::ReplaceFileContents(U16(file), "new text")) << std::oct << row.mode;
+        EXPECT_EQ(ReadFile(file), "new text");
+        struct stat after {};
+        ASSERT_EQ(::stat(file.c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "a new file took the old one's place";
+        EXPECT_EQ(after.st_mode & 07777, row.mode) << std::oct << row.mode;
+        EXPECT_EQ(after.st_uid, before.st_uid) << std::oct << row.mode;
+        EXPECT_EQ(after.st_gid, before.st_gid) << std::oct << row.mode;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 1);
+        std::filesystem::remove(file);
+    }
+    if (::geteuid() != 0) GTEST_SKIP() << "owner and group are kept only as root; the mode rows ran";
+}
+
+// Installer rights over folders users can write: a symbolic link at the settings file's path is
+// itself replaced by the new file, and whatever it points to is never written.
+TEST(PlatformPosix, ReplaceFileContentsReplacesALinkAndNeverWritesThroughIt) {
+    TempFolder temp;
+    WriteFile(temp / "protected" / "secret.xml", "kept");
+    for (const char* target : {"protected/secret.xml", "nowhere.xml", "protected"}) {
+        std::filesystem::create_symlink(temp / target, temp / "CommonConfig.xml");
+        ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / "CommonConfig.xml"), "<new/>")) << target;
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(temp / "CommonConfig.xml")))
+            << target;
+        EXPECT_EQ(ReadFile(temp / "CommonConfig.xml"), "<new/>");
+        std::filesystem::remove(temp / "CommonConfig.xml");
+    }
+    EXPECT_EQ(ReadFile(temp / "protected" / "secret.xml"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(temp / "nowhere.xml"));
+}
+
+// Settings files are regular files: a FIFO, a socket or a device at the path is refused at once
+// by every way in (a FIFO without a writer would otherwise hold the open up for ever), and stays.
+TEST(PlatformPosix, OnlyRegularFilesAreReadOrReplaced) {
+    TempFolder temp;
+    ASSERT_EQ(::mkfifo((temp / "fifo.xml").c_str(), 0644), 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (temp / "socket.xml").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    // A device reached through a link, as a user could plant one.
+    std::filesystem::create_symlink("/dev/zero", temp / "device.xml");
+
+    for (const char* name : {"fifo.xml", "socket.xml", "device.xml"}) {
+        const std::u16string path = U16(temp / name);
+        for (const char* mode : {"rb", "wb"}) {
+            errno = 0;
+            EXPECT_EQ(platform::OpenFile(path, mode), nullptr) << name << " " << mode;
+            EXPECT_EQ(errno, platform::kErrorNotRegularFile) << name << " " << mode;
+        }
+        std::string bytes;
+        EXPECT_FALSE(platform::ReadFileExclusive(path, bytes)) << name;
+        if (std::string(name) != "device.xml") {
+            errno = 0;
+            EXPECT_FALSE(platform::ReplaceFileContents(path, "<new/>")) << name;
+            EXPECT_EQ(errno, platform::kErrorNotRegularFile) << name;
+        }
+    }
+    ::close(listener);
+    EXPECT_EQ(platform::SystemErrorText(platform::kErrorNotRegularFile), u"Not a regular file");
+    EXPECT_TRUE(S_ISFIFO(ModeOf(temp / "fifo.xml")));
+    EXPECT_TRUE(S_ISSOCK(ModeOf(temp / "socket.xml")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 3);
+
+    errno = 0;
+    EXPECT_EQ(platform::OpenFile(U16(temp.path()), "rb"), nullptr) << "a folder";
+    EXPECT_EQ(errno, EISDIR);
+}
+
+// A read that fails half-way fails the whole read: the bytes before it never pass for the file.
+TEST(PlatformPosix, ExclusiveReadFailsOnAReadError) {
+    TempFolder temp;
+    WriteFile(temp / "eobd.ini", std::string(300000, 'k'));
+    const testing_support::ScopedReadFault fault(temp / "eobd.ini", 0);
+    if (!fault.active()) GTEST_SKIP() << fault.reason();
+    std::string bytes;
+    EXPECT_FALSE(platform::ReadFileExclusive(U16(temp / "eobd.ini"), bytes));
+    EXPECT_GT(fault.refused(), 0);
+}
+
+// The name of a save's temporary never exceeds the longest name the folder takes, whatever the
+// target's name, and is the same for the same name, so stale ones of that file are found.
+TEST(PlatformPosix, SaveTemporaryNamesFitTheFolderWhateverTheTargetsName) {
+    using platform::save_temporary::IsTemporary;
+    using platform::save_temporary::Stem;
+    const std::string accented = "\xC3\xA9";  // two bytes, one character
+    std::vector<std::string> names;
+    for (std::size_t length = 1; length <= 255; ++length) names.push_back(std::string(length, 'n'));
+    for (std::size_t length = 1; length <= 127; ++length) {
+        std::string name;
+        for (std::size_t i = 0; i < length; ++i) name += accented;
+        names.push_back(name);
+        names.push_back("x" + name);
+    }
+    std::set<std::string> stems;
+    for (const std::string& name : names) {
+        const std::string stem = Stem<char>(name, '.', 255, 6, 0);
+        EXPECT_LE(stem.size() + 6, 255u) << name.size();
+        EXPECT_EQ(Stem<char>(name, '.', 255, 6, 0), stem);
+        EXPECT_TRUE(stems.insert(stem).second) << name.size();
+        if (stem.size() != 1 + name.size() + 8) {
+            // Shortened: the start of the name, cut between characters, then "~", the hash, the marker.
+            const std::size_t kept = stem.size() - 2 - 16 - 8;
+            EXPECT_EQ(stem.substr(1, kept), name.substr(0, kept));
+            EXPECT_NE(static_cast<unsigned char>(name[kept]) & 0xC0, 0x80) << "cut inside a character";
+            EXPECT_EQ(stem[1 + kept], '~');
+        }
+        EXPECT_TRUE(IsTemporary<char>(stem + "Ab12Cd", stem, 6, {}));
+        EXPECT_FALSE(IsTemporary<char>(stem + "Ab12C", stem, 6, {}));
+        EXPECT_FALSE(IsTemporary<char>(stem + "Ab_2Cd", stem, 6, {}));
+    }
+    EXPECT_EQ(Stem<char>("CommonConfig.xml", '.', 255, 6, 0), ".CommonConfig.xml.lumvar-");
+    // A folder that takes shorter names (14 bytes of suffix and unique part here) gets shorter ones.
+    EXPECT_EQ(Stem<char>(std::string(200, 'n'), '.', 64, 6, 0).size() + 6, 64u);
 }
 
 TEST(PlatformPosix, ReplaceFileContentsFailsCleanlyInAMissingFolder) {

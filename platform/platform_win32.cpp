@@ -14,6 +14,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -23,6 +26,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/save_temporary.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the Windows wide API works in UTF-16 code units");
 
@@ -97,16 +101,43 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
     return true;
 }
 
+// The temporaries of a save: the stem (save_temporary.h), the writer's process id in 8 hex digits
+// and a counter in 4, then ".tmp": "~CommonConfig.xml.lumvar-00001a2b0000.tmp". The process id tells
+// a later save whether the writer still runs.
+constexpr std::size_t kUniqueLength = 12;
+constexpr std::wstring_view kTemporarySuffix = L".tmp";
+
+// The longest name the folder's volume takes, in UTF-16 units; 255 where it does not say.
+std::size_t LongestName(const std::wstring& folder) {
+    const HANDLE handle = ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    DWORD longest = 0;
+    if (handle != INVALID_HANDLE_VALUE) {
+        if (!::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0))
+            longest = 0;
+        ::CloseHandle(handle);
+    }
+    return longest > 0 ? longest : 255;
+}
+
+std::wstring TemporaryStem(const std::wstring& folder, std::wstring_view name) {
+    return save_temporary::Stem<wchar_t>(name, L'~', LongestName(folder), kUniqueLength, kTemporarySuffix.size());
+}
+
+std::wstring Hex(std::uint32_t value, int digits) {
+    std::wstring text;
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        text.push_back(L"0123456789abcdef"[(value >> shift) & 15]);
+    return text;
+}
+
 // A new, empty file beside the target whose name no other writer uses: the process id and a
 // counter make it unique within the machine, CREATE_NEW guarantees it was not there before.
-HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& temporary) {
+HANDLE CreateTemporaryBeside(const std::wstring& folder, const std::wstring& stem, std::wstring& temporary) {
     static std::atomic<unsigned> counter{0};
-    const std::size_t cut = target.find_last_of(L"\\/");
-    const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
-    const std::wstring name = cut == std::wstring::npos ? target : target.substr(cut + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder + L"~" + name + L".lumvar-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(counter++) + L".tmp";
+        temporary = folder + stem + Hex(::GetCurrentProcessId(), 8) + Hex(counter++, 4) + std::wstring(kTemporarySuffix);
         const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
@@ -117,6 +148,142 @@ HANDLE CreateTemporaryBeside(const std::wstring& target, std::wstring& temporary
     }
     ::SetLastError(ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
+}
+
+// True when the process that wrote a temporary still runs (or cannot be told apart from one that
+// does: another account's process, or this process itself).
+bool WriterRuns(std::wstring_view unique) {
+    const DWORD id = std::wcstoul(std::wstring(unique.substr(0, 8)).c_str(), nullptr, 16);
+    if (id == ::GetCurrentProcessId())
+        return true;
+    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (process == nullptr)
+        return ::GetLastError() != ERROR_INVALID_PARAMETER;
+    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return running;
+}
+
+// Removes what saves of the same file left behind when their processes were killed between making
+// their temporary files and replacing the file: a stale temporary holds either old or half-written
+// bytes and must not stay beside the file (a later copy of the folder would carry it along). A
+// temporary whose writer still runs stays; so does one that anything else holds open (it is opened
+// without sharing and deleted as that handle closes).
+void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& stem) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = ::FindFirstFileW((folder + stem + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring_view name(entry.cFileName);
+        if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+            !save_temporary::IsTemporary<wchar_t>(name, stem, kUniqueLength, kTemporarySuffix) ||
+            WriterRuns(name.substr(stem.size(), kUniqueLength)))
+            continue;
+        const HANDLE stale = ::CreateFileW((folder + std::wstring(name)).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (stale != INVALID_HANDLE_VALUE)
+            ::CloseHandle(stale);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+}
+
+// 0 when an open handle is a file on a disk; else the errno to report (a device, a pipe, a folder).
+int NotRegularError(HANDLE file) {
+    if (::GetFileType(file) != FILE_TYPE_DISK)
+        return kErrorNotRegularFile;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info))
+        return ErrnoFromWindowsError(::GetLastError());
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : 0;
+}
+
+// Gives the new file the attributes of the file it replaces (hidden, system, archive, not indexed).
+// ReplaceFileW carries them over on Windows itself, with the security descriptor and the streams;
+// Wine's only renames the file, so the attributes are set here first. (Wine keeps a file's rights as
+// its Unix mode, which no Win32 call copies faithfully: a DACL written back comes out as 0775.)
+void CopyAttributes(const std::wstring& from, HANDLE to) {
+    constexpr DWORD kCarried =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = ::GetFileAttributesW(from.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kCarried) == 0)
+        return;
+    // Times of 0 are left as they are.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes & kCarried;
+    ::SetFileInformationByHandle(to, FileBasicInfo, &basic, sizeof basic);
+}
+
+// The path of an open file or folder as the system resolves it, links followed. Empty when the
+// system cannot say.
+std::wstring FinalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.assign(length + 1, L'\0');
+    }
+    return {};
+}
+
+// True when an open file is not the entry name of folder but what a link there points to. Wine
+// shows a Unix symbolic link as the file it points to, without a reparse point: only the resolved
+// path tells the two apart. Letter case is ignored; when the system cannot resolve the paths the
+// file is taken for what its attributes say.
+bool ResolvesElsewhere(HANDLE file, const std::wstring& folder, const std::wstring& name) {
+    const HANDLE parent = ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (parent == INVALID_HANDLE_VALUE)
+        return false;
+    std::wstring expected = FinalPath(parent);
+    ::CloseHandle(parent);
+    const std::wstring actual = FinalPath(file);
+    if (expected.empty() || actual.empty())
+        return false;
+    if (expected.back() != L'\\')
+        expected += L'\\';
+    expected += name;
+    return ::CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), actual.c_str(),
+                                  static_cast<int>(actual.size()), TRUE) != CSTR_EQUAL;
+}
+
+// What a save finds at its target's path.
+enum class Existing { None, File, Link };
+
+// Looks at the target without opening what a link points to: a link is replaced itself, never
+// written through. False, with errno set, for anything else than a file, a link or nothing.
+bool ExaminePath(const std::wstring& target, const std::wstring& folder, const std::wstring& name,
+                 Existing& existing) {
+    const HANDLE file = ::CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        existing = Existing::None;
+        // A missing file is made; a missing folder fails when the temporary is made in it.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return true;
+        errno = ErrnoFromWindowsError(error);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool link = ::GetFileInformationByHandle(file, &info) &&
+                      ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || ResolvesElsewhere(file, folder, name));
+    const int error = link ? 0 : NotRegularError(file);
+    ::CloseHandle(file);
+    if (error != 0) {
+        errno = error;
+        return false;
+    }
+    existing = link ? Existing::Link : Existing::File;
+    return true;
 }
 
 }  // namespace
@@ -315,8 +482,9 @@ bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    // A device or pipe is refused at once.
     LARGE_INTEGER size{};
-    bool ok = ::GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+    bool ok = NotRegularError(file) == 0 && ::GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
               static_cast<unsigned long long>(size.QuadPart) <= bytes.max_size();
     if (ok) {
         bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
@@ -344,39 +512,104 @@ void SleepMilliseconds(unsigned milliseconds) {
 }
 
 std::FILE* OpenFile(const std::u16string& path, const char* mode) {
-    std::wstring wideMode;
-    for (const char* c = mode; *c != '\0'; ++c)
-        wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-    return ::_wfopen(Wide(path).c_str(), wideMode.c_str());
+    const bool reading = mode[0] == 'r';
+    // Opened as _wfopen opens (others may read and write meanwhile), then examined before a
+    // writer's file is emptied: only a file on a disk becomes a stream.
+    const HANDLE file = ::CreateFileW(Wide(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, reading ? OPEN_EXISTING : OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        SetErrnoFromLastError();
+        return nullptr;
+    }
+    int error = NotRegularError(file);
+    if (error == 0 && !reading && !::SetEndOfFile(file))
+        error = ErrnoFromWindowsError(::GetLastError());
+    const int descriptor =
+        error == 0 ? ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), reading ? _O_RDONLY | _O_BINARY : _O_WRONLY | _O_BINARY) : -1;
+    if (descriptor < 0) {
+        ::CloseHandle(file);
+        errno = error != 0 ? error : EMFILE;
+        return nullptr;
+    }
+    std::FILE* stream = ::_fdopen(descriptor, mode);
+    if (stream == nullptr) {
+        const int saved = errno;
+        ::_close(descriptor);
+        errno = saved;
+    }
+    return stream;
+}
+
+bool FileLength(std::FILE* file, std::uint64_t& length) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+    LARGE_INTEGER size{};
+    if (handle == INVALID_HANDLE_VALUE || !::GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
+        SetErrnoFromLastError();
+        return false;
+    }
+    length = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
 }
 
 bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
     const std::wstring target = Wide(path);
+    const std::size_t cut = target.find_last_of(L"\\/");
+    const std::wstring folder = cut == std::wstring::npos ? std::wstring() : target.substr(0, cut + 1);
+    const std::wstring name = cut == std::wstring::npos ? target : target.substr(cut + 1);
+    Existing existing = Existing::None;
+    if (!ExaminePath(target, folder, name, existing))
+        return false;
+
+    const std::wstring stem = TemporaryStem(folder, name);
     std::wstring temporary;
-    const HANDLE file = CreateTemporaryBeside(target, temporary);
+    const HANDLE file = CreateTemporaryBeside(folder, stem, temporary);
     if (file == INVALID_HANDLE_VALUE) {
         SetErrnoFromLastError();
         return false;
     }
+    if (existing == Existing::File)
+        CopyAttributes(target, file);
     bool ok = WriteAll(file, bytes) && ::FlushFileBuffers(file);
     DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
     if (!::CloseHandle(file) && ok) {
         ok = false;
         error = ::GetLastError();
     }
-    if (ok && !::MoveFileExW(temporary.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // Set when the replaced file is gone and the temporary holds the only copy of the text.
+    bool onlyCopy = false;
+    if (ok && existing == Existing::File) {
+        // The replaced file's security descriptor, attributes and streams pass to the new one.
+        if (!::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_WRITE_THROUGH, nullptr,
+                            nullptr)) {
+            error = ::GetLastError();
+            // The file was removed meanwhile, or removed without the new one taking its place: the
+            // new one is moved there as for a file that did not exist.
+            ok = (error == ERROR_FILE_NOT_FOUND || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) &&
+                 ::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
+            onlyCopy = ok && error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+            existing = ok ? Existing::None : existing;
+        }
+    }
+    // A file that did not exist is made; a link is replaced by the file, never written through.
+    if (ok && existing != Existing::File &&
+        !::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ok = false;
         error = ::GetLastError();
     }
-    if (ok)
+    if (ok) {
+        RemoveStaleTemporaries(folder, stem);
         return true;
-    ::DeleteFileW(temporary.c_str());
+    }
+    if (!onlyCopy)
+        ::DeleteFileW(temporary.c_str());
     errno = ErrnoFromWindowsError(error);
     return false;
 }
 
 std::u16string SystemErrorText(int errorNumber) {
+    if (errorNumber == kErrorNotRegularFile)
+        return u"Not a regular file";
     const wchar_t* message = ::_wcserror(errorNumber);
     if (message == nullptr)
         return {};

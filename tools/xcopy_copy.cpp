@@ -5,16 +5,19 @@
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,7 +34,8 @@
 // - A file copied into its own folder is rewritten in place (harmlessly, by the temporary name
 //   and rename); XCOPY refuses with "File cannot be copied onto itself".
 // - A name of the form ".<name>.lumvar-cmd.tmp" is the temporary name of <name>: copying <name>
-//   removes a file of that name from the destination folder, also one copied there just before.
+//   removes a file of that name from the destination folder, also one copied there just before,
+//   unless a copy of <name> running at the same time holds it locked.
 
 namespace xcopy {
 
@@ -40,6 +44,11 @@ namespace {
 // Files up to this size are verified with one read of each side; larger ones are compared in
 // mapped windows of kWindow bytes, which reads the page cache without copying it.
 constexpr std::size_t kBlock = 1u << 20;
+// A copy of a file holds its temporary locked (flock) from before the temporary has its name until
+// it has been renamed; another copy of the same file running at the same time (a second restore)
+// waits for the name up to kNameAttempts pauses of kNamePause.
+constexpr int kNameAttempts = 5000;
+constexpr std::chrono::microseconds kNamePause{200};
 constexpr std::size_t kWindow = 64u << 20;
 
 // Where a comparison of mapped files resumes when a file shrinks under its map (SIGBUS).
@@ -150,6 +159,38 @@ struct Entry {
     std::string name;
     unsigned char type;
 };
+
+// Removes the temporary name of a file in a destination folder unless a copy still running holds
+// it (a regular file whose lock is held). True when the name is free afterwards.
+bool RemoveEndedTemporary(int destination, const char* temporary) {
+    const int fd = ::openat(destination, temporary, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return true;
+        // Not a copy's temporary (a link, a socket, an unreadable file): in the way all the same.
+        return ::unlinkat(destination, temporary, 0) == 0 || errno == ENOENT;
+    }
+    struct stat opened {};
+    struct stat named {};
+    // Removed only while still the file that was locked, not one linked there since by a running copy.
+    if (::fstat(fd, &opened) == 0 && (!S_ISREG(opened.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) == 0) &&
+        ::fstatat(destination, temporary, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == opened.st_ino &&
+        named.st_dev == opened.st_dev)
+        ::unlinkat(destination, temporary, 0);
+    ::close(fd);
+    return ::fstatat(destination, temporary, &named, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+}
+
+// Makes a file's temporary name free, waiting while a copy of the same file running at the same
+// time holds it. False when it stays taken.
+bool FreeTemporaryName(int destination, const char* temporary) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (RemoveEndedTemporary(destination, temporary))
+            return true;
+        std::this_thread::sleep_for(kNamePause);
+    }
+    return false;
+}
 
 // How giving an unnamed file its name ended.
 enum class Publication {
@@ -429,35 +470,51 @@ Publication Copier::Publish(Descriptor& out, int destination, const char* name, 
     }
     if (error != EEXIST)
         return error < 0 ? Publication::Unlinkable : Publication::Failed;
-    error = LinkUnnamed(out.get(), destination, temporary.c_str());
-    if (error == EEXIST) {
-        // Made again since this copy removed it: by a copy of the same file that was killed.
-        ::unlinkat(destination, temporary.c_str(), 0);
+    // Locked before it has a name, so that no other copy ever takes the name away from it.
+    if (::flock(out.get(), LOCK_EX) != 0)
+        return Publication::Failed;
+    for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+        // Made again since this copy removed it: by a copy of the same file that was killed, or
+        // one that runs at the same time and renames it shortly.
+        if (!FreeTemporaryName(destination, temporary.c_str()))
+            return Publication::Failed;
         error = LinkUnnamed(out.get(), destination, temporary.c_str());
     }
     if (error != 0)
         return Publication::Failed;
-    const bool ok = out.Close() && ::renameat(destination, temporary.c_str(), destination, name) == 0;
+    const bool ok = ::renameat(destination, temporary.c_str(), destination, name) == 0;
     if (!ok)
         ::unlinkat(destination, temporary.c_str(), 0);
-    return ok ? Publication::Done : Publication::Failed;
+    // Closing lets go of the lock, once the temporary name is gone.
+    return out.Close() && ok ? Publication::Done : Publication::Failed;
 }
 
 Descriptor Copier::CreateTemporary(int destination, mode_t mode, const std::string& temporary) {
-    Descriptor out(::openat(destination, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (!out.valid() && errno == EEXIST) {
-        // Made again since this copy removed it: by a copy of the same file that was killed.
-        ::unlinkat(destination, temporary.c_str(), 0);
-        out = Descriptor(::openat(destination, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        Descriptor out(::openat(destination, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (out.valid()) {
+            // A running copy of the same file that found the new name before the lock has removed it.
+            struct stat opened {};
+            struct stat named {};
+            if (::flock(out.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(out.get(), &opened) == 0 &&
+                ::fstatat(destination, temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                named.st_ino == opened.st_ino && named.st_dev == opened.st_dev)
+                return out;
+            continue;
+        }
+        // Made again since this copy removed it: by a copy of the same file that was killed, or
+        // one that runs at the same time.
+        if (errno != EEXIST || !FreeTemporaryName(destination, temporary.c_str()))
+            return out;
     }
-    return out;
+    return Descriptor();
 }
 
 bool Copier::CopyFile(int in, const struct stat& info, int destination, const char* name) {
     // A copy of this file killed while its temporary had a name left it behind; every copy of the
-    // file removes it first (normally there is none).
+    // file removes it first (normally there is none), unless a copy running now holds it.
     const std::string temporary = CopyTemporaryName(name);
-    ::unlinkat(destination, temporary.c_str(), 0);
+    static_cast<void>(RemoveEndedTemporary(destination, temporary.c_str()));
     if (!request_.overwrite) {
         struct stat existing;
         if (::fstatat(destination, name, &existing, AT_SYMLINK_NOFOLLOW) == 0)
@@ -494,11 +551,11 @@ bool Copier::CopyFile(int in, const struct stat& info, int destination, const ch
         }
         return false;
     }
-    ok = out.Close() && ok;
+    // Renamed while still locked; closing lets go of the lock.
     ok = ok && ::renameat(destination, temporary.c_str(), destination, name) == 0;
     if (!ok)
         ::unlinkat(destination, temporary.c_str(), 0);
-    return ok;
+    return out.Close() && ok;
 }
 
 // Copies the file's data in the kernel when it can (copy_file_range, then sendfile), else through

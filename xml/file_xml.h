@@ -43,6 +43,10 @@ public:
     // ScannedNode::nodeFlags: the start tag ends in "/>".
     static constexpr std::uint32_t kEmptyElement = 0x10000;
 
+    // The longest text the 32-bit offsets of the index can describe, in UTF-16 units; longer texts
+    // and files are refused by LoadFileText and ParseDocument.
+    static constexpr std::size_t kLongestText = 0x7FFFFFFF;
+
     // Records per segment of the index; element n lies in segment n >> 16 at slot n & 0xFFFF.
     static constexpr std::int32_t kSegmentRecords = 65536;
 
@@ -124,6 +128,8 @@ public:
 
     // ---- Internal operations, reachable for the tests -----------------------------------------
 
+    // ParseDocument with another limit than kLongestText for the text's length.
+    bool ParseDocumentWithin(std::size_t longestText);
     NodeKind ScanNode(TokenCursor& cursor, ScannedNode& node) const;
     void GrowIndex(std::int32_t requested);
     static bool NameMatches(const TokenCursor& cursor, const char16_t* name);

@@ -116,6 +116,10 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     if (ScanNode(scan, before) != NodeKind::StartTag || before.length != startTagLength) {
         return false;
     }
+    // The offsets of the index are 32-bit: no edit makes the text longer than they can describe.
+    if (documentText.size() + inserted.size() > kLongestText) {
+        return false;
+    }
     const std::u16string replacedText =
         documentText.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(removed));
     ReplaceText(offset, removed, inserted);
@@ -142,6 +146,11 @@ bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) 
     }
     const std::u16string content = EncodeEntities(text, EncodeMode::Content);
     ElementRecord& record = Record(element);
+    // The offsets of the index are 32-bit: no edit makes the text longer than they can describe
+    // (an end tag written anew is shorter than the start tag plus 3).
+    if (documentText.size() + content.size() + static_cast<std::size_t>(record.startTagLength) + 3 > kLongestText) {
+        return false;
+    }
     std::int32_t offset = record.start + record.startTagLength;
     std::int32_t removed = record.length - record.startTagLength - EndTagLength(element);
     std::u16string inserted = content;

@@ -37,9 +37,10 @@ constexpr std::size_t kLongestCut = 3;
 // from the file's size (no byte gives more than one unit), with room beyond it so that edits which
 // lengthen it do not move it whole; untouched room costs address space only. Nothing is read past
 // the zero byte that ends the text, and only the bytes actually read are decoded, should the file
-// have shrunk since it was sized.
-void ReadDecoded(std::FILE* file, std::size_t size, std::u16string& text) {
-    text.reserve(size + size / 8 + 128);
+// have shrunk since it was sized. False, with errno set, when a read fails: a cut text never passes
+// for the whole file.
+bool ReadDecoded(std::FILE* file, std::size_t size, std::u16string& text) {
+    text.reserve(std::min(size + size / 8 + 128, CFileXml::kLongestText));
     const auto bytes = std::make_unique_for_overwrite<char[]>(kLongestCut + kReadBlock);
     const auto units = std::make_unique_for_overwrite<char16_t[]>(kLongestCut + kReadBlock);
     std::size_t carried = 0;
@@ -47,18 +48,19 @@ void ReadDecoded(std::FILE* file, std::size_t size, std::u16string& text) {
     while (left != 0) {
         const std::size_t read = std::fread(bytes.get() + carried, 1, std::min(left, kReadBlock), file);
         if (read == 0)
-            return;
+            return std::ferror(file) == 0;
         left -= read;
         const std::size_t held = carried + read;
         const xml::DecodeStep step = xml::DecodeUtf8Part(std::string_view(bytes.get(), held), units.get());
         text.append(units.get(), step.produced);
         if (step.ended)
-            return;
+            return true;
         // A sequence cut at the end of this block is decoded again with the bytes after it; one cut
         // at the end of the file is dropped when the loop ends.
         carried = held - step.consumed;
         std::memmove(bytes.get(), bytes.get() + step.consumed, carried);
     }
+    return true;
 }
 
 }  // namespace
@@ -68,34 +70,28 @@ bool CFileXml::LoadFileText(const std::u16string& filePath, std::u16string& text
     // The encoding word is carried for callers that pass one; it never changes here.
     static_cast<void>(encoding);
 
+    // Only a regular file opens (a FIFO or device would never end or never answer).
     const std::unique_ptr<std::FILE, FileCloser> file(platform::OpenFile(filePath, "rb"));
-    if (!file) {
+    std::uint64_t length = 0;
+    if (!file || !platform::FileLength(file.get(), length)) {
         SetMessage(message, platform::SystemErrorText(errno));
         return false;
     }
-    // Some systems open a folder as a stream; it has no readable bytes and no meaningful size, so it
-    // is refused like a file that cannot be opened, before anything is allocated from that size.
-    long end = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0)
-        end = std::ftell(file.get());
-    if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        SetMessage(message, platform::SystemErrorText(errno));
+    // Offsets into the text are 32-bit; since no byte gives more than one unit, a file within the
+    // limit always gives a text within it. Refused before anything is allocated from that length.
+    if (length > kLongestText) {
+        SetMessage(message, u"File larger than " + Number(kLongestText) + u" bytes");
         return false;
-    }
-    if (end > 0) {
-        const int first = std::fgetc(file.get());
-        if (first == EOF && std::ferror(file.get())) {
-            SetMessage(message, platform::SystemErrorText(errno));
-            return false;
-        }
-        if (first != EOF)
-            std::ungetc(first, file.get());
     }
 
-    text.clear();
-    const auto size = static_cast<std::size_t>(end);
-    if (size != 0)
-        ReadDecoded(file.get(), size, text);
+    // Decoded beside the destination, which keeps its text when a read fails.
+    std::u16string loaded;
+    const auto size = static_cast<std::size_t>(length);
+    if (size != 0 && !ReadDecoded(file.get(), size, loaded)) {
+        SetMessage(message, platform::SystemErrorText(errno));
+        return false;
+    }
+    text = std::move(loaded);
     SetMessage(message, Number(size) + u" bytes to " + Number(text.size()) + u" wide chars");
     return true;
 }

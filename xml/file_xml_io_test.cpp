@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support/full_disk.h"
+#include "tests/support/read_fault.h"
 #include "tests/support/temp_folder.h"
 #include "xml/file_xml.h"
 
@@ -177,6 +179,56 @@ TEST_F(FileXmlIo, FolderDoesNotLoad) {
     EXPECT_FALSE(CFileXml::LoadFileText(U16(temp / "folder.xml"), text, &message));
     EXPECT_EQ(text, u"kept");
     EXPECT_FALSE(message.empty());
+}
+
+// Only regular files load and save, and nothing waits: a FIFO without a writer, a socket or a
+// device fails at once with a message that says why, and the destination keeps its text.
+TEST_F(FileXmlIo, OnlyRegularFilesLoadOrSave) {
+    ASSERT_EQ(::mkfifo((temp / "fifo.xml").c_str(), 0644), 0);
+    std::filesystem::create_symlink("/dev/zero", temp / "device.xml");
+    for (const char* name : {"fifo.xml", "device.xml"}) {
+        std::u16string text = u"kept";
+        std::u16string message;
+        EXPECT_FALSE(CFileXml::LoadFileText(U16(temp / name), text, &message)) << name;
+        EXPECT_EQ(text, u"kept");
+        EXPECT_EQ(message, u"Not a regular file") << name;
+    }
+    std::u16string message;
+    EXPECT_FALSE(CFileXml::SaveFileText(U16(temp / "fifo.xml"), u"<new/>", &message));
+    EXPECT_EQ(message, u"Not a regular file");
+    EXPECT_EQ(Entries(temp.path()), (std::vector<std::string>{"device.xml", "fifo.xml"}));
+}
+
+// A read that fails half-way through the file fails the load with the system's text; the cut text
+// never passes for the whole file, and the destination keeps what it held.
+TEST_F(FileXmlIo, AReadErrorFailsTheLoad) {
+    WriteFile(temp / "CommonConfig.xml", "<CommonConfig>" + std::string(400000, 'x') + "</CommonConfig>");
+    const testing_support::ScopedReadFault fault(temp / "CommonConfig.xml", 1);
+    if (!fault.active())
+        GTEST_SKIP() << fault.reason();
+    std::u16string text = u"kept";
+    std::u16string message;
+    EXPECT_FALSE(CFileXml::LoadFileText(U16(temp / "CommonConfig.xml"), text, &message));
+    EXPECT_EQ(text, u"kept");
+    EXPECT_EQ(message, u"Operation not permitted");
+    EXPECT_GT(fault.refused(), 0);
+}
+
+// The index's offsets are 32-bit: a file longer than 2^31 - 1 bytes is refused before anything is
+// read or allocated from its length (the files are sparse: they take no room on the disk). Past
+// 2^32 its length would otherwise have wrapped to a small one.
+TEST_F(FileXmlIo, FilesBeyondTheIndexOffsetsAreRefused) {
+    for (const std::uint64_t length : {std::uint64_t{1} << 31, (std::uint64_t{1} << 32) + 10}) {
+        const std::filesystem::path file = temp / "huge.xml";
+        WriteFile(file, "<a/>");
+        if (::truncate(file.c_str(), static_cast<off_t>(length)) != 0)
+            GTEST_SKIP() << "no sparse file of " << length << " bytes here: " << std::strerror(errno);
+        std::u16string text = u"kept";
+        std::u16string message;
+        EXPECT_FALSE(CFileXml::LoadFileText(U16(file), text, &message)) << length;
+        EXPECT_EQ(text, u"kept");
+        EXPECT_EQ(message, u"File larger than 2147483647 bytes");
+    }
 }
 
 TEST_F(FileXmlIo, SaveEncodesAndCounts) {

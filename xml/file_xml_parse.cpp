@@ -702,15 +702,21 @@ std::int32_t CFileXml::ParseElements() {
     }
 }
 
-bool CFileXml::ParseDocument() {
+bool CFileXml::ParseDocument() { return ParseDocumentWithin(kLongestText); }
+
+bool CFileXml::ParseDocumentWithin(std::size_t longestText) {
     const std::u16string keptMessage = messageText;
+    // A longer text would have its offsets cut to 32 bits: it is refused whole, with an empty index.
+    const bool tooLong = documentText.size() > longestText;
     ResetPosition();
     usedCount = 1;
-    GrowIndex(static_cast<std::int32_t>(documentText.size() / 64 + 8));
+    GrowIndex(tooLong ? 8 : static_cast<std::int32_t>(documentText.size() / 64 + 8));
     Record(0) = ElementRecord{};
     longEndTagLengths.clear();
 
-    if (documentText.empty()) {
+    if (tooLong) {
+        messageText = u"Document longer than " + DecimalText(static_cast<std::int64_t>(longestText)) + u" characters";
+    } else if (documentText.empty()) {
         messageText = u"Empty document";
     } else {
         messageText.clear();

@@ -120,6 +120,30 @@ TEST(ParseDocument, ResetsThePositions) {
     EXPECT_EQ(xml.childPosition, 0);
 }
 
+// A text longer than the index's 32-bit offsets can describe is refused whole, never parsed with
+// its length cut: "<a/>", 2^32 blanks and "<junk>" would otherwise parse as "<a/>" alone. The limit
+// is lowered here so that the text stays small; ParseDocument uses kLongestText (2^31 - 1).
+TEST(ParseDocument, RefusesTextsLongerThanTheOffsetsReach) {
+    CFileXml xml;
+    xml.documentText = u"<a><b/></a>";
+    ASSERT_TRUE(xml.ParseDocument());
+    ASSERT_TRUE(xml.FindElement(u"a"));
+    xml.documentText = u"<a/>" + std::u16string(40, u' ') + u"<junk>";
+    const std::size_t length = xml.documentText.size();
+    xml.messageText.clear();
+    EXPECT_FALSE(xml.ParseDocumentWithin(length - 1));
+    EXPECT_EQ(Narrow(xml.messageText), "Document longer than 49 characters");
+    EXPECT_EQ(xml.usedCount, 1);
+    EXPECT_EQ(xml.currentPosition, 0);
+    EXPECT_FALSE(xml.FindElement(u"a"));
+    // At the limit the text is parsed as usual.
+    xml.messageText.clear();
+    EXPECT_FALSE(xml.ParseDocumentWithin(length));
+    EXPECT_EQ(Narrow(xml.messageText), "Root element has sibling");
+    EXPECT_EQ(xml.usedCount, 3);
+    EXPECT_EQ(CFileXml::kLongestText, 2147483647u);
+}
+
 // Records: start, length, start tag, end tag, parent, firstChild, next, prev, level, marks.
 constexpr std::uint32_t kFirst = CFileXml::kFirstSibling;
 constexpr std::uint32_t kUnended = CFileXml::kUnended;

@@ -1,6 +1,8 @@
 // "/restore" on the real executable: the saved items come back over a fresh installation.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/e2e/scenario_support.h"
 
 namespace e2e {
@@ -112,6 +114,26 @@ TEST_P(RestoreScenario, ARestoreRunTwiceGivesTheSameInstallation) {
     EXPECT_EQ(Restore(), 0);
     Tree expected = ExpectedRestore(backup, FreshInstallation());
     expected["config/CommonConfig.xml"] = MergedConfig("config");
+    EXPECT_EQ(ReadTree(root), expected);
+}
+
+// Two restores of the same installation at once (an installer started twice) both succeed: each
+// one's clean-up of stale temporaries leaves the other's temporaries alone while it writes them.
+TEST_P(RestoreScenario, TwoRestoresAtOnceBothSucceed) {
+    if (GetParam() != "posix")
+        GTEST_SKIP() << "run on the POSIX build; under Wine each run takes seconds, so they rarely overlap";
+    const Tree backup = BackUpAndReinstall();
+    for (int round = 0; round < 8; ++round) {
+        int other = -1;
+        std::thread second([this, &other] { other = Restore({u"/common"}); });
+        const int first = Restore({u"/common"});
+        second.join();
+        EXPECT_EQ(first, 0) << "round " << round;
+        EXPECT_EQ(other, 0) << "round " << round;
+    }
+    Tree expected = ExpectedRestore(backup, FreshInstallation());
+    expected["config/CommonConfig.xml"] = MergedConfig("config");
+    expected["common/CommonConfig.xml"] = MergedConfig("common");
     EXPECT_EQ(ReadTree(root), expected);
 }
 

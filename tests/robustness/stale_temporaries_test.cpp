@@ -1,12 +1,17 @@
 // A save killed between writing its temporary file and renaming it leaves the hidden temporary
 // ".<name>.lumvar-XXXXXX" beside the file. The next successful save of the same file removes such
-// leftovers of that file, and nothing else.
+// leftovers of that file, and nothing else: not the temporary of a save still running (it holds its
+// temporary locked), which another restore of the same installation may be writing at that moment.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "platform/platform.h"
+#include "platform/save_temporary.h"
 #include "tests/robustness/tree_snapshot.h"
 #include "tests/support/temp_folder.h"
 
@@ -32,16 +37,38 @@ TEST(StaleTemporaries, TheNextSaveOfTheFileRemovesItsOwnLeftoversOnly) {
     for (const char* name : kept)
         WriteFile(temp / name, name);
     fs::create_directories(temp / ".CommonConfig.xml.lumvar-Folder" / "inside");
+    // The temporary of a save still running in another process: locked by its writer.
+    WriteFile(temp / ".CommonConfig.xml.lumvar-Live00", "<being written");
+    const int writer = ::open((temp / ".CommonConfig.xml.lumvar-Live00").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(writer, LOCK_EX), 0);
 
     ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / "CommonConfig.xml"), "<new/>"));
+    ::close(writer);
 
     Snapshot expected;
     expected["CommonConfig.xml"] = "<new/>";
+    expected[".CommonConfig.xml.lumvar-Live00"] = "<being written";
     for (const char* name : kept)
         expected[name] = name;
     expected[".CommonConfig.xml.lumvar-Folder"] = kFolder;
     expected[".CommonConfig.xml.lumvar-Folder/inside"] = kFolder;
     EXPECT_EQ(TakeSnapshot(temp.path()), expected);
+}
+
+// Any name the file system takes can be saved, and the stale temporaries of a long one are found
+// too: its temporaries carry a shortened name and a hash of the whole one.
+TEST(StaleTemporaries, NamesUpToTheLimitSaveAndTheirLeftoversAreRemoved) {
+    TempFolder temp;
+    for (const std::size_t length : {240u, 241u, 250u, 255u}) {
+        const std::string name = std::string(length - 4, 'n') + ".xml";
+        const std::string stale = platform::save_temporary::Stem<char>(name, '.', 255, 6, 0) + "Ab12Cd";
+        ASSERT_LE(stale.size(), 255u);
+        WriteFile(temp / name, "<old/>");
+        WriteFile(temp / stale, "<half");
+        ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / name), "<new/>")) << length;
+        EXPECT_EQ(TakeSnapshot(temp.path()), (Snapshot{{name, "<new/>"}})) << length;
+        fs::remove(temp / name);
+    }
 }
 
 TEST(StaleTemporaries, AFailedSaveLeavesTheFileAndRemovesOnlyItsOwnTemporary) {

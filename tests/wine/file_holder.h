@@ -57,6 +57,9 @@ public:
         return exitCode_;
     }
 
+    // The holder's Windows process id in 8 hex digits, once it holds the file.
+    std::string processId() const { return testing_support::ReadFile(signals_ / "ready"); }
+
     // What the holder printed: "held", or "failed <error code>".
     const std::string& output() const { return output_; }
 

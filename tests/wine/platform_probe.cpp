@@ -15,17 +15,23 @@
 //   read-held <path>            the same while this program holds the file open itself
 //   replace <path> <text>       ReplaceFileContents with the UTF-8 form of text: prints "ok",
 //                               or "failed: " and SystemErrorText(errno)
-//   open-missing <path>         OpenFile(path, "rb"): prints SystemErrorText(errno) on failure
+//   open-missing <path>         OpenFile(path, "rb"): prints SystemErrorText(errno) on failure,
+//                               "opened" otherwise
+//   attributes <path>           prints the file attributes of path in hex (GetFileAttributesW)
+//   set-attributes <path> <hex> SetFileAttributesW: prints "ok" or "failed <error code>"
 //   error-text <number>         prints SystemErrorText(number)
 //   protect <path>              CreateProtectedFolder(path): prints "ok" or "failed"
 //   rights <path>               prints the DACL of path as GetNamedSecurityInfoW reads it back,
 //                               in SDDL ("D:P(A;OICI;FA;;;SY)..."), or "failed <error code>"
 //   hold <path> <ready> <stop> <seconds>
 //                               opens path for reading without sharing (CreateFileW, share mode
-//                               0), creates the file ready, and keeps path open until the file
+//                               0), creates the file ready (holding this process's id in 8 hex
+//                               digits), and keeps path open until the file
 //                               stop exists or the seconds have passed; prints "held" and exits
 //                               with 0, or prints "failed <error code>" and exits with 3 when path
 //                               cannot be opened so
+//   load <path>                 CFileXml::LoadFileText of path: prints "loaded" or "not loaded",
+//                               then the message
 //   ini <path> <section> <key>  CFileIni::Load of path: prints "loaded" and GetValue(section,
 //                               key), or "not loaded" and errorText
 #ifndef WIN32_LEAN_AND_MEAN
@@ -48,10 +54,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "ini/file_ini.h"
+#include "xml/file_xml.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -99,13 +107,18 @@ int PrintRights(const std::u16string& path) {
     return 0;
 }
 
-bool CreateEmptyFile(const std::u16string& path) {
+// Creates a file holding this process's id in 8 lowercase hex digits.
+bool CreateIdFile(const std::u16string& path) {
     const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    char id[16] = {};
+    std::snprintf(id, sizeof id, "%08lx", static_cast<unsigned long>(::GetCurrentProcessId()));
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file, id, 8, &written, nullptr) && written == 8;
     ::CloseHandle(file);
-    return true;
+    return ok;
 }
 
 // Another process holding a file open without sharing, as an editor or a running module of the
@@ -118,7 +131,7 @@ int Hold(const std::u16string& path, const std::u16string& ready, const std::u16
         PrintFailure(::GetLastError());
         return 3;
     }
-    if (!CreateEmptyFile(ready)) {
+    if (!CreateIdFile(ready)) {
         PrintFailure(::GetLastError());
         ::CloseHandle(file);
         return 3;
@@ -239,6 +252,21 @@ int Probe(const std::vector<std::u16string>& args) {
         Print(platform::SystemErrorText(errno));
         return 0;
     }
+    if (command == u"attributes" && count == 3) {
+        const DWORD attributes = ::GetFileAttributesW(Wide(args[2]).c_str());
+        wchar_t text[16] = {};
+        std::swprintf(text, 16, L"%lx", static_cast<unsigned long>(attributes));
+        Print(Utf16(text));
+        return 0;
+    }
+    if (command == u"set-attributes" && count == 4) {
+        const DWORD attributes = std::wcstoul(Wide(args[3]).c_str(), nullptr, 16);
+        if (::SetFileAttributesW(Wide(args[2]).c_str(), attributes))
+            Print(u"ok");
+        else
+            PrintFailure(::GetLastError());
+        return 0;
+    }
     if (command == u"protect" && count == 3) {
         Print(platform::CreateProtectedFolder(args[2]) ? u"ok" : u"failed");
         return 0;
@@ -247,6 +275,13 @@ int Probe(const std::vector<std::u16string>& args) {
         return PrintRights(args[2]);
     if (command == u"hold" && count == 6)
         return Hold(args[2], args[3], args[4], args[5]);
+    if (command == u"load" && count == 3) {
+        std::u16string text;
+        std::u16string message;
+        Print(CFileXml::LoadFileText(args[2], text, &message) ? u"loaded" : u"not loaded");
+        Print(message);
+        return 0;
+    }
     if (command == u"ini" && count == 5)
         return LoadIni(args[2], args[3], args[4]);
     if (command == u"error-text" && count == 3) {

@@ -1,6 +1,8 @@
 // The Win32 platform layer, exercised under Wine through lumvar-platform-probe.exe (one operation
 // per run) and checked from the host side on the host's file system.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +13,7 @@
 
 #include "platform/text.h"
 #include "tests/support/temp_folder.h"
+#include "tests/wine/file_holder.h"
 #include "tests/wine/wine_session.h"
 
 namespace {
@@ -274,6 +277,108 @@ TEST_F(WinePlatformTest, ReplaceFailureKeepsOriginalAndReportsCause) {
     EXPECT_EQ(result.output.rfind("failed: ", 0), 0u) << result.output;
     EXPECT_EQ(Entries(temp_ / "Config"), std::vector<std::string>{"CommonConfig.xml"});
     EXPECT_EQ(ReadFile(temp_ / "Config" / "CommonConfig.xml" / "inside.txt"), "kept");
+}
+
+// The replaced file keeps its identity as far as Wine shows one: the hidden and archive attributes,
+// and the rights Wine keeps as the file's Unix mode (0644: read-only for others, nothing executable).
+// Real Windows keeps the security descriptor and the streams through ReplaceFileW itself; Wine's
+// only renames, and rights narrower than its default (0640, 0600) come out as 0644 under it.
+TEST_F(WinePlatformTest, ReplaceKeepsAttributesAndRights) {
+    const std::filesystem::path file = temp_ / "CommonConfig.xml";
+    WriteFile(file, "<old/>");
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    ASSERT_EQ(Probe({u"set-attributes", Drive(file), u"22"}).output, "ok\n");
+    const std::string rights = Probe({u"rights", Drive(file)}).output;
+    ASSERT_EQ(rights.rfind("D:", 0), 0u) << rights;
+
+    EXPECT_EQ(Probe({u"replace", Drive(file), u"<new/>"}).output, "ok\n");
+    EXPECT_EQ(ReadFile(file), "<new/>");
+    EXPECT_EQ(Probe({u"attributes", Drive(file)}).output, "22\n") << "hidden and archive";
+    EXPECT_EQ(Probe({u"rights", Drive(file)}).output, rights);
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(Entries(temp_.path()), std::vector<std::string>{"CommonConfig.xml"});
+}
+
+// Any name the file system takes saves: the temporary's name never exceeds 255 units, whatever the
+// target's (a 250-character name needed a temporary of more than 270 before).
+TEST_F(WinePlatformTest, ReplaceSavesNamesUpToTheLimit) {
+    for (const std::size_t length : {240u, 250u, 255u}) {
+        const std::string name = std::string(length - 4, 'c') + ".xml";
+        WriteFile(temp_ / name, "<old/>");
+        EXPECT_EQ(Probe({u"replace", Drive(temp_ / name), u"<new/>"}).output, "ok\n") << length;
+        EXPECT_EQ(ReadFile(temp_ / name), "<new/>") << length;
+        EXPECT_EQ(Entries(temp_.path()), std::vector<std::string>{name}) << length;
+        std::filesystem::remove(temp_ / name);
+    }
+}
+
+// A save removes the temporaries that killed saves of the same file left ("~" + name + ".lumvar-",
+// the writer's process id and a counter in hex, ".tmp"), but not one whose writer still runs, nor
+// the temporaries of other files.
+TEST_F(WinePlatformTest, ReplaceRemovesOnlyTheStaleTemporariesOfTheSameFile) {
+    WriteFile(temp_ / "CommonConfig.xml", "<old/>");
+    WriteFile(temp_ / "busy.txt", "");
+    wine::HeldFile writer(temp_ / "busy.txt", 0);
+    ASSERT_TRUE(writer.held()) << writer.output();
+    const std::string live = "~CommonConfig.xml.lumvar-" + writer.processId() + "0003.tmp";
+    ASSERT_EQ(live.size(), std::string("~CommonConfig.xml.lumvar-000000000000.tmp").size());
+    const std::vector<std::string> stale = {"~CommonConfig.xml.lumvar-7ffffff00001.tmp",
+                                            "~CommonConfig.xml.lumvar-7ffffff0abcd.tmp"};
+    const std::vector<std::string> kept = {live, "~Other.xml.lumvar-7ffffff00001.tmp",
+                                           "~CommonConfig.xml.lumvar-7ffffff00001.tmp.bak",
+                                           "~CommonConfig.xml.lumvar-7ffffff0001.tmp"};
+    for (const auto& name : stale)
+        WriteFile(temp_ / name, "<half");
+    for (const auto& name : kept)
+        WriteFile(temp_ / name, "<half");
+
+    EXPECT_EQ(Probe({u"replace", Drive(temp_ / "CommonConfig.xml"), u"<new/>"}).output, "ok\n");
+    EXPECT_EQ(writer.Release(), 0);
+    std::vector<std::string> expected = kept;
+    expected.push_back("CommonConfig.xml");
+    expected.push_back("busy.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(temp_.path()), expected);
+}
+
+// A symbolic link at the settings file's path is itself replaced by the new file; what it points to
+// is never written nor removed. (Wine shows a Unix link as the file it points to, without a reparse
+// point; its ReplaceFileW removed the linked file.)
+TEST_F(WinePlatformTest, ReplaceReplacesALinkAndNeverWritesThroughIt) {
+    WriteFile(temp_ / "protected" / "secret.xml", "kept");
+    std::filesystem::create_symlink(temp_ / "protected" / "secret.xml", temp_ / "CommonConfig.xml");
+    EXPECT_EQ(Probe({u"replace", Drive(temp_ / "CommonConfig.xml"), u"<new/>"}).output, "ok\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(temp_ / "CommonConfig.xml")));
+    EXPECT_EQ(ReadFile(temp_ / "CommonConfig.xml"), "<new/>");
+    EXPECT_EQ(ReadFile(temp_ / "protected" / "secret.xml"), "kept");
+    EXPECT_EQ(Entries(temp_.path()), (std::vector<std::string>{"CommonConfig.xml", "protected"}));
+}
+
+// Settings files are regular files: a FIFO (Wine opens the Unix file) and a device fail at once,
+// by every way in, and the FIFO stays.
+TEST_F(WinePlatformTest, OnlyRegularFilesAreReadOrReplaced) {
+    ASSERT_EQ(::mkfifo((temp_ / "fifo.xml").c_str(), 0644), 0);
+    EXPECT_EQ(Probe({u"open-missing", Drive(temp_ / "fifo.xml")}).output, "Not a regular file\n");
+    EXPECT_EQ(Probe({u"read", Drive(temp_ / "fifo.xml")}).output, "failed\n");
+    EXPECT_EQ(Probe({u"replace", Drive(temp_ / "fifo.xml"), u"<new/>"}).output, "failed: Not a regular file\n");
+    EXPECT_EQ(Probe({u"open-missing", Drive(temp_ / "NUL")}).output, "Not a regular file\n");
+    EXPECT_EQ(Entries(temp_.path()), std::vector<std::string>{"fifo.xml"});
+}
+
+// The XML load on the Windows build: the file's 64-bit length is read, so a file beyond the
+// index's 32-bit offsets is refused before anything is read (a sparse file: no room taken), and a
+// FIFO fails at once.
+TEST_F(WinePlatformTest, LoadRefusesHugeFilesAndFifos) {
+    WriteFile(temp_ / "small.xml", "<a/>");
+    EXPECT_EQ(Probe({u"load", Drive(temp_ / "small.xml")}).output, "loaded\n4 bytes to 4 wide chars\n");
+    WriteFile(temp_ / "huge.xml", "<a/>");
+    if (::truncate((temp_ / "huge.xml").c_str(), (off_t{1} << 32) + 10) != 0)
+        GTEST_SKIP() << "no sparse file here";
+    EXPECT_EQ(Probe({u"load", Drive(temp_ / "huge.xml")}).output, "not loaded\nFile larger than 2147483647 bytes\n");
+    ASSERT_EQ(::mkfifo((temp_ / "fifo.xml").c_str(), 0644), 0);
+    EXPECT_EQ(Probe({u"load", Drive(temp_ / "fifo.xml")}).output, "not loaded\nNot a regular file\n");
 }
 
 TEST_F(WinePlatformTest, SystemErrorTextsComeFromTheCLibrary) {
