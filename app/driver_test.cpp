@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jobs/recording_launcher.h"
+#include "platform/text.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -206,11 +207,16 @@ TEST_F(DriverTest, ABackupWithNothingInstalledSucceedsWithoutCopying) {
 
 TEST_F(DriverTest, AFailedBackupCopyGivesFourAndTheLaterStepsStillRun) {
     InstallSuite();
-    launcher.exitCodeFor = [](const std::u16string& parameters) {
-        return parameters.find(u"CommonConfig.xml") != std::u16string::npos ? 4u : 0u;
-    };
-    EXPECT_EQ(Run({u"/backup", Path("suite"), Path("modules"), Path("data")}), ExitCode::BackupFailed);
-    EXPECT_EQ(launcher.commands, BackupCommands(Path("suite"), Path("modules"), Path("data"), common));
+    // The first step, and one file of each module group.
+    for (const char16_t* failing : {u"CommonConfig.xml", u"fumi\\b.opa", u"gas\\c.xml"}) {
+        launcher.commands.clear();
+        launcher.exitCodeFor = [failing](const std::u16string& parameters) {
+            return parameters.find(failing) != std::u16string::npos ? 4u : 0u;
+        };
+        EXPECT_EQ(Run({u"/backup", Path("suite"), Path("modules"), Path("data")}), ExitCode::BackupFailed)
+            << platform::ToUtf8(failing);
+        EXPECT_EQ(launcher.commands, BackupCommands(Path("suite"), Path("modules"), Path("data"), common));
+    }
 }
 
 TEST_F(DriverTest, OnlyTheDataCopyFailingGivesFour) {

@@ -113,13 +113,24 @@ TEST_F(BackupTest, AFailingCopyFailsTheWalkButEveryEntryIsStillCopied) {
 }
 
 TEST_F(BackupTest, AFailingCopyInOneGroupDoesNotStopTheOthers) {
-    for (const char* name : {"a.crk", "b.ini", "c.txt", "d.xml", "e.opa"})
-        Module(std::string("fumi/") + name);
+    struct Case {
+        const char* module;
+        bool (CBackup::*save)();
+        const char* names[5];
+    } cases[] = {
+        {"fumi", &CBackup::SaveFumiFiles, {"a.crk", "b.ini", "c.txt", "d.xml", "e.opa"}},
+        {"gas", &CBackup::SaveGasFiles, {"a.crk", "b.ini", "c.txt", "d.xml", "e.gas"}},
+    };
     launcher.exitCodeFor = [](const std::u16string& parameters) {
         return parameters.find(u"a.crk") != std::u16string::npos ? 4u : 0u;
     };
-    EXPECT_FALSE(job.SaveFumiFiles());
-    EXPECT_EQ(launcher.commands.size(), 5u);
+    for (const Case& c : cases) {
+        for (const char* name : c.names)
+            Module(std::string(c.module) + "/" + name);
+        launcher.commands.clear();
+        EXPECT_FALSE((job.*c.save)()) << c.module;
+        EXPECT_EQ(launcher.commands.size(), 5u) << c.module;
+    }
 }
 
 TEST_F(BackupTest, MissingOrEmptyModuleFoldersSaveNothingAndSucceed) {

@@ -211,10 +211,14 @@ TEST_F(CopyStepTest, RunHiddenCommandPassesTheStringAndReturnsTheExitCode) {
 TEST_F(CopyStepTest, UnknownCommonFolderFailsWithoutRunningAnything) {
     Save("eobd.ini");
     WriteFile(temp / "a file", "x");
-    ScopedEnv unusable("ProgramData", (temp / "a file" / "below").string());
-    EXPECT_FALSE(CopyToBackup(source, BackupTarget::TargetRoot));
-    EXPECT_FALSE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, u"C:\\Suite\\eobd\\"));
+    // A folder below a file, and a file where the folder should be.
+    for (const std::filesystem::path& unusable : {temp / "a file" / "below", temp / "a file"}) {
+        ScopedEnv programData("ProgramData", unusable.string());
+        EXPECT_FALSE(CopyToBackup(source, BackupTarget::TargetRoot)) << unusable;
+        EXPECT_FALSE(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, u"C:\\Suite\\eobd\\")) << unusable;
+    }
     EXPECT_TRUE(launcher.commands.empty());
+    EXPECT_EQ(ReadFile(temp / "a file"), "x");
 }
 
 struct CopyBackCase {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/save_temporary.h"
 #include "tests/support/read_fault.h"
+#include "tests/support/syscall_supervisor.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -57,16 +59,32 @@ std::vector<std::u16string> Matches(const std::u16string& pattern) {
 
 TEST(PlatformPosix, CommonAppDataFolderComesFromProgramDataAndIsCreated) {
     TempFolder temp;
-    ScopedEnv env("ProgramData", (temp / "Program Data" / "nested").string() + "//");
-    EXPECT_EQ(platform::CommonAppDataFolder(), U16(temp / "Program Data" / "nested"));
-    EXPECT_TRUE(std::filesystem::is_directory(temp / "Program Data" / "nested"));
+    const std::string nested = (temp / "Program Data" / "nested").string();
+    const struct {
+        std::string programData;
+        std::string folder;
+    } cases[] = {
+        {nested + "//", nested},
+        // The root folder keeps its only separator.
+        {"/", "/"},
+        {"//", "/"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv env("ProgramData", c.programData);
+        EXPECT_EQ(platform::CommonAppDataFolder(), U16(c.folder)) << c.programData;
+        EXPECT_TRUE(std::filesystem::is_directory(c.folder)) << c.programData;
+    }
 }
 
 TEST(PlatformPosix, CommonAppDataFolderIsEmptyWhenItCannotBeCreated) {
     TempFolder temp;
     WriteFile(temp / "file", "x");
-    ScopedEnv env("ProgramData", (temp / "file" / "below").string());
-    EXPECT_EQ(platform::CommonAppDataFolder(), u"");
+    // Below a file, and a file itself: neither is a folder.
+    for (const std::filesystem::path& folder : {temp / "file" / "below", temp / "file"}) {
+        ScopedEnv env("ProgramData", folder.string());
+        EXPECT_EQ(platform::CommonAppDataFolder(), u"") << folder;
+    }
+    EXPECT_EQ(ReadFile(temp / "file"), "x");
 }
 
 TEST(PlatformPosix, BackslashesAreSeparatorsAndDoubledOnesAreHarmless) {
@@ -252,6 +270,30 @@ TEST(PlatformPosix, ProtectedFolderLeavesAnExistingFolderAsItIs) {
     std::filesystem::create_directory_symlink(temp / "Lumvar", temp / "Link");
     EXPECT_TRUE(platform::CreateProtectedFolder(U16(temp / "Link")));
     EXPECT_TRUE(std::filesystem::is_symlink(temp / "Link"));
+}
+
+// Another process makes the folder between the tool's look and its own attempt: the folder is
+// there as asked, and the other process's is kept as it made it.
+TEST(PlatformPosix, ProtectedFolderAcceptsOneMadeMeanwhileByAnotherProcess) {
+    TempFolder temp;
+    const std::filesystem::path folder = temp / "Lumvar";
+    std::vector<int> folderCalls{SYS_mkdirat};
+#ifdef SYS_mkdir
+    folderCalls.push_back(SYS_mkdir);
+#endif
+    int made = 0;
+    const int result = testing_support::RunSupervised(
+        folderCalls, [&] { return platform::CreateProtectedFolder(U16(folder)) ? 0 : 1; },
+        [&](const testing_support::HeldCall&) {
+            made += ::mkdir(folder.c_str(), 0700) == 0 ? 1 : 0;
+            ::chmod(folder.c_str(), 0700);
+            return testing_support::CallAnswer{};
+        });
+    ASSERT_NE(result, 126) << "system call filters are not available here";
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(S_ISDIR(ModeOf(folder)));
+    EXPECT_EQ(ModeOf(folder) & 07777, 0700u);
 }
 
 TEST(PlatformPosix, ProtectedFolderFailsWhereNoFolderCanBe) {

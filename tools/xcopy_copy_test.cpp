@@ -14,10 +14,13 @@
 #include <cerrno>
 #include <cstddef>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/syscall_supervisor.h"
 #include "tests/support/temp_folder.h"
 
 extern char** environ;
@@ -25,14 +28,17 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::CallAnswer;
+using testing_support::HeldCall;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
 
 const std::string kInterpreter = std::string(LUMVAR_BINARY_DIR) + "/bin/lumvar-cmd";
 
-// Runs lumvar-cmd with the given arguments; its exit code, or -1 when it did not exit normally.
-int RunInterpreter(const std::vector<std::string>& arguments) {
+// Runs lumvar-cmd with the given arguments (in workingFolder when given); its exit code, or -1
+// when it did not exit normally.
+int RunInterpreter(const std::vector<std::string>& arguments, const char* workingFolder = nullptr) {
     std::vector<char*> argv;
     std::string program = kInterpreter;
     argv.push_back(program.data());
@@ -40,8 +46,14 @@ int RunInterpreter(const std::vector<std::string>& arguments) {
     for (std::string& argument : copies)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (workingFolder != nullptr)
+        ::posix_spawn_file_actions_addchdir_np(&actions, workingFolder);
     pid_t child = 0;
-    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+    const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
         return -1;
     int status = 0;
     if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
@@ -86,6 +98,25 @@ int RunInterpreterWithLinksRefused(const std::vector<std::string>& arguments, un
     if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+// Runs lumvar-cmd as RunInterpreter does, with each of its calls of the listed system calls held
+// until answer has said how it ends.
+int RunInterpreterSupervised(const std::vector<std::string>& arguments, const std::vector<int>& calls,
+                             const std::function<CallAnswer(const HeldCall&)>& answer) {
+    std::string program = kInterpreter;
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv{program.data()};
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return testing_support::RunSupervised(
+        calls,
+        [&] {
+            ::execve(argv[0], argv.data(), environ);
+            return 127;
+        },
+        answer);
 }
 
 // The Windows form of a host path, as the tool would write it.
@@ -140,6 +171,21 @@ TEST_F(XcopyRun, FileLandsInTheDestinationFolderWhichIsCreated) {
     ASSERT_EQ(Copy(temp_ / "suite" / "CommonConfig.xml", temp_ / "ProgramData" / "Lumvar" / "diesel"), 0);
     const std::map<std::string, std::string> expected = {{"CommonConfig.xml", "<config lang=\"it\"/>\n"}};
     EXPECT_EQ(Tree(temp_ / "ProgramData" / "Lumvar" / "diesel"), expected);
+}
+
+// A relative destination lies below the working folder; each missing folder of it is made, the
+// first one too, however short its name.
+TEST_F(XcopyRun, RelativeDestinationIsCreatedBelowTheWorkingFolder) {
+    WriteFile(temp_ / "src" / "a.ini", "A");
+    for (const char* destination : {"d\\e\\", "dd\\e\\", "f\\"}) {
+        EXPECT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(temp_ / "src" / "a.ini") + "\" \"" + destination +
+                                  "\" /i /v /y"},
+                                 temp_.path().c_str()),
+                  0)
+            << destination;
+    }
+    for (const char* copy : {"d/e/a.ini", "dd/e/a.ini", "f/a.ini"})
+        EXPECT_EQ(ReadFile(temp_ / copy), "A") << copy;
 }
 
 TEST_F(XcopyRun, EmptyFileIsCopied) {
@@ -239,6 +285,8 @@ TEST_F(XcopyRun, MissingSourceExitsWithFourAndCreatesNothing) {
     EXPECT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(temp_ / "file.txt") + "\\\" \"" +
                               Backslashed(temp_ / "dest3") + "\\\" /i /v /y"}),
               4);
+    // A name longer than the file system allows names nothing either.
+    EXPECT_EQ(Copy(temp_ / std::string(300, 'n'), temp_ / "dest4"), 4);
     const std::map<std::string, std::string> expected = {{"file.txt", "x"}};
     EXPECT_EQ(Tree(temp_.path()), expected);
 }
@@ -415,4 +463,92 @@ TEST_F(XcopyRun, UnnamedFilesAreLinkedThroughProcWhereTheKernelRefusesADescripto
 
 TEST_F(XcopyRun, WhereUnnamedFilesCannotBeLinkedAtAllTheCopyGoesThroughItsTemporaryName) {
     CopyWithLinksRefused(temp_.path(), AT_EMPTY_PATH | AT_SYMLINK_FOLLOW);
+}
+
+namespace {
+
+// A file whose bytes show where they lie, so that a misplaced or missing block shows too.
+std::string Patterned(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 7919u) >> 5);
+    return data;
+}
+
+}  // namespace
+
+// Where the file system refuses the kernel's copy (copy_file_range, then sendfile as well), the
+// file goes through sendfile or a buffer, and arrives whole over many blocks, with or without /v.
+TEST_F(XcopyRun, WhereTheKernelRefusesToCopyTheFileItIsCopiedWholeAnotherWay) {
+    const std::string data = Patterned(3 * 1024 * 1024 + 12345);
+    WriteFile(temp_ / "big.bin", data);
+    const struct {
+        int copyRange;
+        int sendfile;  // 0: sendfile works
+        const char* tail;
+    } refusals[] = {
+        {EXDEV, 0, "\" /i /y"},
+        {EXDEV, EINVAL, "\" /i /y"},
+        {ENOSYS, ENOSYS, "\" /i /v /y"},
+        {EOPNOTSUPP, EINVAL, "\" /i /y"},
+    };
+    for (const auto& refusal : refusals) {
+        const std::string trace = std::to_string(refusal.copyRange) + " " + std::to_string(refusal.sendfile);
+        const fs::path destination = temp_ / ("out " + trace);
+        const int code = RunInterpreterSupervised(
+            {"/c XCOPY \"" + Backslashed(temp_ / "big.bin") + "\" \"" + Backslashed(destination) + "\\" +
+             refusal.tail},
+            {SYS_copy_file_range, SYS_sendfile}, [&](const HeldCall& call) {
+                const int error = call.number == SYS_copy_file_range ? refusal.copyRange : refusal.sendfile;
+                return error == 0 ? CallAnswer{} : CallAnswer{false, -1, error};
+            });
+        ASSERT_NE(code, 126) << "system call filters are not available here";
+        EXPECT_EQ(code, 0) << trace;
+        EXPECT_TRUE(ReadFile(destination / "big.bin") == data) << trace;
+    }
+}
+
+// With /v the copy is read back against its source and must end where the source ends: a copy
+// shorter than the source (the kernel reports more than it wrote, or an end that is not there) and
+// a source that grew while it was copied both fail the run, and leave nothing under the name.
+// Small files are read back, large ones compared through memory maps; all bytes are zero, so
+// that only the lengths tell the two apart.
+TEST_F(XcopyRun, VerificationFailsWhenTheCopyIsShorterThanTheSourceOrTheSourceGrew) {
+    enum class Fault { ReportsUnwrittenBytes, ReportsAnEarlyEnd, SourceGrows };
+    const struct {
+        Fault fault;
+        std::size_t size;
+    } cases[] = {
+        {Fault::ReportsUnwrittenBytes, 5000},   {Fault::ReportsUnwrittenBytes, 3 * 1024 * 1024},
+        {Fault::ReportsAnEarlyEnd, 5000},       {Fault::SourceGrows, 5000},
+        {Fault::SourceGrows, 3 * 1024 * 1024},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        const std::string trace = std::to_string(static_cast<int>(c.fault)) + ", " + std::to_string(c.size) + " bytes";
+        const fs::path source = temp_ / ("source " + std::to_string(run)) / "zeros.bin";
+        const fs::path destination = temp_ / ("out " + std::to_string(run++));
+        WriteFile(source, std::string(c.size, '\0'));
+        int held = 0;
+        const int code = RunInterpreterSupervised(
+            {"/c XCOPY \"" + Backslashed(source) + "\" \"" + Backslashed(destination) + "\\\" /i /v /y"},
+            {SYS_copy_file_range}, [&](const HeldCall& call) {
+                ++held;
+                switch (c.fault) {
+                    case Fault::ReportsUnwrittenBytes:
+                        return CallAnswer{false, static_cast<std::int64_t>(call.arguments[4]), 0};
+                    case Fault::ReportsAnEarlyEnd:
+                        return CallAnswer{false, 0, 0};
+                    case Fault::SourceGrows:
+                        if (held == 1)
+                            std::ofstream(source, std::ios::binary | std::ios::app) << std::string(1000, '\0');
+                        return CallAnswer{};
+                }
+                return CallAnswer{};
+            });
+        ASSERT_NE(code, 126) << "system call filters are not available here";
+        EXPECT_GE(held, 1) << trace;
+        EXPECT_EQ(code, 5) << trace;
+        EXPECT_FALSE(fs::exists(destination / "zeros.bin")) << trace;
+    }
 }

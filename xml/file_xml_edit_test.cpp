@@ -244,6 +244,23 @@ TEST_F(XmlEditing, LongTagsStayExactThroughEdits) {
     ExpectIndexOfFreshParse();
 }
 
+// The index is kept in segments of 65,536 elements. Edits on elements of the second segment, one
+// in its middle and its last, shift every later element across into the third.
+TEST_F(XmlEditing, EditsInALaterIndexSegmentKeepTheIndexOfAFreshParse) {
+    std::u16string text = u"<r>";
+    for (int n = 0; n < 140000; ++n)
+        text += u"<e/>";
+    Parse(text + u"</r>");
+    ASSERT_TRUE(wellFormed);
+    for (const std::int32_t element : {70000, 131071}) {
+        ASSERT_TRUE(xml.SetElementAttribute(element, u"k", u"v")) << element;
+        ASSERT_TRUE(xml.SetElementText(element, u"text")) << element;
+    }
+    EXPECT_EQ(Narrow(xml.documentText.substr(static_cast<std::size_t>(xml.Record(131071).start), 25)),
+              "<e k=\"v\">text</e><e/><e/>");
+    ExpectIndexOfFreshParse();
+}
+
 // The lookups read "a" as the name of "<a?b/>", the parser reads "a?b"; the new end tag repeats
 // the parser's name, so that it closes the element when the text is parsed again.
 TEST_F(XmlEditing, NewEndTagRepeatsTheNameTheParserRead) {

@@ -217,6 +217,11 @@ TEST_F(LongArguments, ACopyBackSourcePastTheBufferFailsWithoutRunning) {
             EXPECT_FALSE(copied);
             EXPECT_EQ(launcher.commands, std::vector<std::u16string>{});
         }
+        // A saved item of the same length that does not exist: skipped while the path fits; past
+        // the buffer it was never looked for, so it cannot count as absent.
+        const std::u16string missing(length - prefix.size(), u'm');
+        EXPECT_EQ(CopyBack(missing, CopyKind::SettingsFlat, u"/dest/"), length <= 259) << "missing item";
+        EXPECT_EQ(launcher.commands.size(), length <= 259 ? 1u : 0u) << "missing item";
     }
 }
 
@@ -242,10 +247,14 @@ TEST(XcopyPathLimit, ACopyIsStartedOnlyWhenItsDeepestPathFits) {
                                "saved");
     const std::size_t deepest = std::u16string(u"archivio\\2019\\Rossi.xml").size();
     const std::size_t topLevel = std::u16string(u"archivio").size();
+    // A single file lands under its own name.
+    const char16_t* file = u"clientmanager\\archivio\\2019\\Rossi.xml";
+    const std::size_t fileName = std::u16string(u"Rossi.xml").size();
     struct Case {
         CopyKind kind;
         std::size_t destinationLength;
         bool started;
+        const char16_t* item = u"clientmanager";
     } cases[] = {
         {CopyKind::DataTree, 259 - deepest, true},
         {CopyKind::DataTree, 260 - deepest, false},
@@ -255,14 +264,16 @@ TEST(XcopyPathLimit, ACopyIsStartedOnlyWhenItsDeepestPathFits) {
         {CopyKind::DataFlat, 260 - topLevel, false},
         {CopyKind::DataFlat, 259, false},
         {CopyKind::DataFlat, 260, false},
+        {CopyKind::DataFlat, 259 - fileName, true, file},
+        {CopyKind::DataFlat, 260 - fileName, false, file},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("destination of " + std::to_string(c.destinationLength) + " characters, " +
-                     (c.kind == CopyKind::DataTree ? "tree" : "flat"));
+                     (c.kind == CopyKind::DataTree ? "tree " : "flat ") + platform::ToUtf8(c.item));
         RecordingLauncher launcher;
         const std::u16string destination = DestinationOfLength(c.destinationLength);
-        EXPECT_EQ(CopyBack(u"clientmanager", c.kind, destination), c.started);
-        EXPECT_EQ(launcher.commands.size(), c.started ? 1u : 0u);
+        EXPECT_EQ(CopyBack(c.item, c.kind, destination), c.started);
+        ASSERT_EQ(launcher.commands.size(), c.started ? 1u : 0u);
         if (c.started) {
             EXPECT_NE(launcher.commands[0].find(u"\" \"" + destination + u"\" "), std::u16string::npos);
         }

@@ -5,10 +5,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/save_temporary.h"
@@ -69,6 +74,68 @@ TEST(StaleTemporaries, NamesUpToTheLimitSaveAndTheirLeftoversAreRemoved) {
         EXPECT_EQ(TakeSnapshot(temp.path()), (Snapshot{{name, "<new/>"}})) << length;
         fs::remove(temp / name);
     }
+}
+
+// The names of the files that one save of file creates in its folder (its temporary file).
+std::vector<std::string> CreatedBySave(const fs::path& file, std::string_view bytes) {
+    std::vector<std::string> names;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0 || ::inotify_add_watch(watch, file.parent_path().c_str(), IN_CREATE) < 0 ||
+        !platform::ReplaceFileContents(U16(file), bytes)) {
+        if (watch >= 0)
+            ::close(watch);
+        return names;
+    }
+    alignas(inotify_event) char buffer[16384];
+    for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len != 0 && event->name != file.filename().string())
+                names.emplace_back(event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    return names;
+}
+
+// Whatever form the temporary names take: a leftover under the exact name a save of the file uses
+// is removed by the next save, while a name of the same length that differs from it in a
+// character every such name has (another file's temporary, another dot-file) stays.
+TEST(StaleTemporaries, OnlyTheExactTemporaryNamesOfTheFileCountAsStale) {
+    TempFolder temp;
+    WriteFile(temp / "CommonConfig.xml", "<old/>");
+    // The characters that six saves' temporaries share are the fixed part of the name; the others
+    // are chosen afresh by each save.
+    std::vector<std::string> seen;
+    for (int save = 0; save < 6; ++save) {
+        const std::vector<std::string> created = CreatedBySave(temp / "CommonConfig.xml", "<saved/>");
+        ASSERT_EQ(created.size(), 1u) << "a save makes one temporary file";
+        seen.push_back(created[0]);
+    }
+    const std::string& temporary = seen[0];
+    std::vector<std::string> lookAlikes;
+    for (std::size_t at = 0; at < temporary.size(); ++at) {
+        const bool fixed = std::all_of(seen.begin(), seen.end(), [&](const std::string& name) {
+            return name.size() == temporary.size() && name[at] == temporary[at];
+        });
+        if (fixed) {
+            std::string lookAlike = temporary;
+            lookAlike[at] = temporary[at] == 'Q' ? 'R' : 'Q';
+            lookAlikes.push_back(lookAlike);
+        }
+    }
+    ASSERT_GT(lookAlikes.size(), 1u);
+    WriteFile(temp / temporary, "<half");
+    for (const std::string& name : lookAlikes)
+        WriteFile(temp / name, name);
+
+    ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / "CommonConfig.xml"), "<new/>"));
+
+    Snapshot expected{{"CommonConfig.xml", "<new/>"}};
+    for (const std::string& name : lookAlikes)
+        expected[name] = name;
+    EXPECT_EQ(TakeSnapshot(temp.path()), expected);
 }
 
 TEST(StaleTemporaries, AFailedSaveLeavesTheFileAndRemovesOnlyItsOwnTemporary) {
