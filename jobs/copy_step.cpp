@@ -108,8 +108,8 @@ bool NoLinkOnTheWay(const std::u16string& path, std::size_t from) {
 // entry is one, and none of the places in destination where an entry would land is one. relative
 // is the entry's folder below the source, ending in a backslash or empty; destinationThere says
 // whether that folder exists in destination. Stops at the first entry that fails.
-bool EntriesFit(const std::u16string& sourceFolder, const std::u16string& destination, const std::u16string& relative,
-                bool subfolders, bool destinationThere) {
+bool EntriesFit(const std::u16string& sourceFolder, const std::u16string& destination,
+                const std::u16string& relative, bool subfolders, bool destinationThere) {
     bool fits = true;
     const bool listed = platform::ListEntryKinds(
         sourceFolder + u"\\" + relative, [&](const std::u16string& name, platform::EntryKind kind) {
@@ -154,7 +154,8 @@ bool CopyPathsFit(const std::u16string& source, std::size_t sourceFrom, const st
     const std::size_t nameLength = cut == std::u16string::npos ? source.size() : source.size() - cut - 1;
     if (destination.size() + nameLength > kLongestCopyPath)
         return false;
-    return !destinationThere || !Unsafe(platform::EntryKindOf(destination + source.substr(source.size() - nameLength)));
+    return !destinationThere ||
+           !Unsafe(platform::EntryKindOf(destination + source.substr(source.size() - nameLength)));
 }
 
 std::u16string_view BackupTargetTail(BackupTarget target) {
@@ -281,7 +282,8 @@ bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16strin
         return true;
     if (!IsSafeInCommand(source) || !IsSafeInCommand(destination))
         return false;
-    if (!CopyPathsFit(source, commonFolder.size(), destination, CheckedFrom(destination), kind == CopyKind::DataTree))
+    if (!CopyPathsFit(source, commonFolder.size(), destination, CheckedFrom(destination),
+                      kind == CopyKind::DataTree))
         return false;
     return RunCopy(XcopyParameters(source, destination, CopyKindTail(kind)));
 }

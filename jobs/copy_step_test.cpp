@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -146,7 +145,8 @@ TEST_F(CopyStepTest, OnlyATrustedBackupFolderIsWrittenOrRead) {
             std::filesystem::create_directory_symlink(elsewhere, backup);
         launcher.commands.clear();
         EXPECT_EQ(CopyToBackup(source, BackupTarget::TargetRoot), c.trusted) << c.name;
-        EXPECT_EQ(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(temp / "Suite" / "eobd") + u"\\"), c.trusted)
+        EXPECT_EQ(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(temp / "Suite" / "eobd") + u"\\"),
+                  c.trusted)
             << c.name;
         EXPECT_EQ(launcher.commands.size(), c.trusted ? 2u : 0u) << c.name;
         EXPECT_EQ(ModeOf(folder) & 07777, c.trusted ? 0700u : 0777u) << c.name;
@@ -180,14 +180,22 @@ TEST_F(CopyStepTest, NoCopyFollowsALink) {
         fs::create_directory_symlink(moved, folder);
     };
     auto backupData = [&] { return CopyToBackup(U16(data), BackupTarget::TargetData); };
-    auto backupFumi = [&] { return CopyToBackup(U16(modules) + u"\\fumi\\b.crk", BackupTarget::TargetDiesel); };
-    auto backupEobd = [&] { return CopyToBackup(U16(modules) + u"\\eobd\\eobd.ini", BackupTarget::TargetRoot); };
+    auto backupFumi = [&] {
+        return CopyToBackup(U16(modules) + u"\\fumi\\b.crk", BackupTarget::TargetDiesel);
+    };
+    auto backupEobd = [&] {
+        return CopyToBackup(U16(modules) + u"\\eobd\\eobd.ini", BackupTarget::TargetRoot);
+    };
     auto restoreClients = [&] {
         return CopyBack(u"clientmanager", CopyKind::DataTree, U16(data) + u"\\clientmanager\\");
     };
     auto restoreRec = [&] { return CopyBack(u"kormo", CopyKind::DataFlat, U16(data) + u"\\kormo\\rec\\"); };
-    auto restoreEobd = [&] { return CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(config) + u"\\eobd\\"); };
-    auto restoreIntoConfig = [&] { return CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(config) + u"\\"); };
+    auto restoreEobd = [&] {
+        return CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(config) + u"\\eobd\\");
+    };
+    auto restoreIntoConfig = [&] {
+        return CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(config) + u"\\");
+    };
     auto addin = [&] {
         return CopyAddinTree(U16(modules) + u"\\bancadati\\addin", U16(config) + u"\\neroaddin\\");
     };
@@ -203,27 +211,29 @@ TEST_F(CopyStepTest, NoCopyFollowsALink) {
          [&] { link(elsewhere / "secret.txt", data / "clientmanager" / "secret.txt"); }, backupData, false},
         {"a link to a folder deep in the data folder",
          [&] { link(elsewhere / "folder", data / "clientmanager" / "sub" / "link"); }, backupData, false},
-        {"a dangling link in the data folder", [&] { link(elsewhere / "nowhere", data / "dangling"); }, backupData,
-         false},
+        {"a dangling link in the data folder", [&] { link(elsewhere / "nowhere", data / "dangling"); },
+         backupData, false},
         {"a link loop in the data folder",
          [&] {
              link("loop b", data / "loop a");
              link("loop a", data / "loop b");
          },
          backupData, false},
-        {"a link in the data folder back into the backup folder", [&] { link(backup, data / "backup"); }, backupData,
-         false},
+        {"a link in the data folder back into the backup folder", [&] { link(backup, data / "backup"); },
+         backupData, false},
         {"the data folder argument itself a link", [&] { moveAway(data); }, backupData, true},
         {"a fumi file that is a link", [&] { link(elsewhere / "secret.txt", modules / "fumi" / "b.crk"); },
          backupFumi, false},
         {"a module folder that is a link", [&] { moveAway(modules / "eobd"); }, backupEobd, false},
-        {"the backup folder's Data a link", [&] { link(elsewhere / "folder", backup / "Data"); }, backupData, false},
+        {"the backup folder's Data a link", [&] { link(elsewhere / "folder", backup / "Data"); }, backupData,
+         false},
         {"a saved file where the backup would land a link",
-         [&] { link(elsewhere / "secret.txt", backup / "Data" / "clientmanager" / "a.txt"); }, backupData, false},
+         [&] { link(elsewhere / "secret.txt", backup / "Data" / "clientmanager" / "a.txt"); }, backupData,
+         false},
         {"the common folder itself a link", [&] { moveAway(temp / "Program Data"); }, backupData, true},
         {"restore, nothing linked", [] {}, restoreClients, true},
-        {"a restore destination below the folder argument a link", [&] { moveAway(data / "kormo"); }, restoreRec,
-         false},
+        {"a restore destination below the folder argument a link", [&] { moveAway(data / "kormo"); },
+         restoreRec, false},
         {"a file where the restore would land a link",
          [&] { link(elsewhere / "secret.txt", data / "clientmanager" / "a.txt"); }, restoreClients, false},
         {"a folder where the restore would land a link",
@@ -232,17 +242,19 @@ TEST_F(CopyStepTest, NoCopyFollowsALink) {
              link(elsewhere / "folder", data / "clientmanager" / "sub");
          },
          restoreClients, false},
-        {"a saved item a link", [&] { link(elsewhere / "secret.txt", backup / "eobd.ini"); }, restoreEobd, false},
-        {"a link inside a saved tree", [&] { link(elsewhere / "folder", backup / "Data" / "clientmanager" / "l"); },
-         restoreClients, false},
-        {"the common folder itself a link, restore", [&] { moveAway(temp / "Program Data"); }, restoreClients, true},
+        {"a saved item a link", [&] { link(elsewhere / "secret.txt", backup / "eobd.ini"); }, restoreEobd,
+         false},
+        {"a link inside a saved tree",
+         [&] { link(elsewhere / "folder", backup / "Data" / "clientmanager" / "l"); }, restoreClients, false},
+        {"the common folder itself a link, restore", [&] { moveAway(temp / "Program Data"); }, restoreClients,
+         true},
         {"the configuration folder argument a link", [&] { moveAway(config); }, restoreIntoConfig, true},
         {"add-in, nothing linked", [] {}, addin, true},
-        {"a link in the add-in tree", [&] { link(elsewhere / "folder", modules / "bancadati" / "addin" / "l"); },
-         addin, false},
+        {"a link in the add-in tree",
+         [&] { link(elsewhere / "folder", modules / "bancadati" / "addin" / "l"); }, addin, false},
         {"the add-in destination a link", [&] { moveAway(config / "neroaddin"); }, addin, false},
-        {"no folder arguments known, a destination that is a link", [&] { moveAway(config / "eobd"); }, restoreEobd,
-         false, false},
+        {"no folder arguments known, a destination that is a link", [&] { moveAway(config / "eobd"); },
+         restoreEobd, false, false},
         {"no folder arguments known, restore into a plain folder", [] {}, restoreEobd, true, false},
     };
     for (const Case& c : cases) {

@@ -304,8 +304,8 @@ TEST_F(MergeCommonConfigTest, ALinkOrAStrangeBackupFolderIsNeitherReadNorWritten
         {"the saved file a link", [&] { moveAway(SavedFile()); }, false},
         {"the live file a link", [&] { moveAway(LiveFile()); }, false},
         {"the backup folder a link", [&] { moveAway(backup); }, false},
-        {"the backup folder owned by another user", [&] { ASSERT_EQ(::chown(backup.c_str(), 4321, 4321), 0); },
-         true},
+        {"the backup folder owned by another user",
+         [&] { ASSERT_EQ(::chown(backup.c_str(), 4321, 4321), 0); }, true},
     };
     bool skipped = false;
     for (const auto& c : cases) {

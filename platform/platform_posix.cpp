@@ -128,14 +128,18 @@ namespace {
 // points to, "link" the link itself.
 std::string EntryPath(const std::u16string& path) {
     std::string native = NativePath(path);
-    while (native.size() > 1 && native.back() == '/') native.pop_back();
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
     return native;
 }
 
 EntryKind KindOfMode(mode_t mode) {
-    if (S_ISREG(mode)) return EntryKind::File;
-    if (S_ISDIR(mode)) return EntryKind::Folder;
-    if (S_ISLNK(mode)) return EntryKind::Link;
+    if (S_ISREG(mode))
+        return EntryKind::File;
+    if (S_ISDIR(mode))
+        return EntryKind::Folder;
+    if (S_ISLNK(mode))
+        return EntryKind::Link;
     return EntryKind::Other;
 }
 
@@ -153,30 +157,41 @@ int OpenFolderNoFollow(const std::string& folder) {
 
 EntryKind EntryKindOf(const std::u16string& path) {
     struct stat info {};
-    if (::lstat(EntryPath(path).c_str(), &info) == 0) return KindOfMode(info.st_mode);
+    if (::lstat(EntryPath(path).c_str(), &info) == 0)
+        return KindOfMode(info.st_mode);
     return errno == ENOENT || errno == ENOTDIR ? EntryKind::Missing : EntryKind::Unknown;
 }
 
 bool ListEntryKinds(const std::u16string& folder,
                     const std::function<void(const std::u16string& name, EntryKind kind)>& visit) {
     DIR* dir = ::opendir(NativePath(folder).c_str());
-    if (dir == nullptr) return false;
+    if (dir == nullptr)
+        return false;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
         EntryKind kind = EntryKind::Other;
         switch (entry->d_type) {
-            case DT_REG: kind = EntryKind::File; break;
-            case DT_DIR: kind = EntryKind::Folder; break;
-            case DT_LNK: kind = EntryKind::Link; break;
+            case DT_REG:
+                kind = EntryKind::File;
+                break;
+            case DT_DIR:
+                kind = EntryKind::Folder;
+                break;
+            case DT_LNK:
+                kind = EntryKind::Link;
+                break;
             case DT_UNKNOWN: {
                 // Some file systems do not say: ask for the entry itself.
                 struct stat info {};
-                kind = ::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 ? KindOfMode(info.st_mode)
-                                                                                       : EntryKind::Unknown;
+                kind = ::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0
+                           ? KindOfMode(info.st_mode)
+                           : EntryKind::Unknown;
                 break;
             }
-            default: break;
+            default:
+                break;
         }
         visit(FromUtf8(entry->d_name), kind);
     }
@@ -189,22 +204,26 @@ bool CreateProtectedFolder(const std::u16string& path) {
     // Created closed to everyone else; the mode is set again below, since mkdir's passes through
     // the umask and an existing folder may have any.
     const bool created = ::mkdir(folder.c_str(), 0700) == 0;
-    if (!created && errno != EEXIST) return false;
+    if (!created && errno != EEXIST)
+        return false;
     // Whatever is there now is examined through one descriptor of the folder itself, so it cannot
     // be swapped for a link between the test and the change.
     const int fd = OpenFolderNoFollow(folder);
     struct stat info {};
     bool ok = fd >= 0 && ::fstat(fd, &info) == 0 && OwnedByTrustedAccount(info) && ::fchmod(fd, 0700) == 0;
     const int savedErrno = errno;
-    if (fd >= 0) ::close(fd);
-    if (!ok && created) ::rmdir(folder.c_str());
+    if (fd >= 0)
+        ::close(fd);
+    if (!ok && created)
+        ::rmdir(folder.c_str());
     errno = savedErrno;
     return ok;
 }
 
 bool IsTrustedFolder(const std::u16string& path) {
     const int fd = OpenFolderNoFollow(EntryPath(path));
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     struct stat info {};
     const bool trusted = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && OwnedByTrustedAccount(info);
     ::close(fd);

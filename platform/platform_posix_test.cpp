@@ -1,5 +1,6 @@
-#include <sys/file.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,8 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -126,19 +125,15 @@ TEST(PlatformPosix, ProtectedFolderTakesBackAnExistingFolderOnlyWhenItIsTrusted)
     struct Case {
         const char* name;
         mode_t mode;
-        bool link;          // the path is a link to the folder
-        bool otherOwner;    // the folder belongs to another user (root only)
+        bool link;        // the path is a link to the folder
+        bool otherOwner;  // the folder belongs to another user (root only)
         bool expected;
-        mode_t modeAfter;   // of the folder itself
+        mode_t modeAfter;  // of the folder itself
     } const cases[] = {
-        {"own 0700", 0700, false, false, true, 0700},
-        {"own 0755", 0755, false, false, true, 0700},
-        {"own 0777", 0777, false, false, true, 0700},
-        {"own 01777", 01777, false, false, true, 0700},
-        {"own 0000", 0000, false, false, true, 0700},
-        {"link to own", 0755, true, false, false, 0755},
-        {"other 0700", 0700, false, true, false, 0700},
-        {"other 0777", 0777, false, true, false, 0777},
+        {"own 0700", 0700, false, false, true, 0700},     {"own 0755", 0755, false, false, true, 0700},
+        {"own 0777", 0777, false, false, true, 0700},     {"own 01777", 01777, false, false, true, 0700},
+        {"own 0000", 0000, false, false, true, 0700},     {"link to own", 0755, true, false, false, 0755},
+        {"other 0700", 0700, false, true, false, 0700},   {"other 0777", 0777, false, true, false, 0777},
         {"link to other", 0777, true, true, false, 0777},
     };
     bool skipped = false;
@@ -212,12 +207,14 @@ TEST(PlatformPosix, EntryKindsAreReadWithoutFollowingLinks) {
         listed.push_back(platform::ToUtf8(name) + " " + std::to_string(static_cast<int>(kind)));
     }));
     std::sort(listed.begin(), listed.end());
-    auto row = [](const char* name, EntryKind kind) { return std::string(name) + " " + std::to_string(static_cast<int>(kind)); };
-    EXPECT_EQ(listed, (std::vector<std::string>{row("dangling", EntryKind::Link), row("fifo", EntryKind::Other),
-                                                row("file link", EntryKind::Link), row("file.ini", EntryKind::File),
-                                                row("folder", EntryKind::Folder),
-                                                row("folder link", EntryKind::Link), row("loop a", EntryKind::Link),
-                                                row("loop b", EntryKind::Link)}));
+    auto row = [](const char* name, EntryKind kind) {
+        return std::string(name) + " " + std::to_string(static_cast<int>(kind));
+    };
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{row("dangling", EntryKind::Link), row("fifo", EntryKind::Other),
+                                        row("file link", EntryKind::Link), row("file.ini", EntryKind::File),
+                                        row("folder", EntryKind::Folder), row("folder link", EntryKind::Link),
+                                        row("loop a", EntryKind::Link), row("loop b", EntryKind::Link)}));
     // A folder argument may be a link: listing it lists what it points to.
     listed.clear();
     EXPECT_TRUE(platform::ListEntryKinds(d + u"folder link", [&](const std::u16string&, EntryKind) {}));

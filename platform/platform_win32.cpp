@@ -244,12 +244,11 @@ HANDLE OpenTrustedFolder(const std::wstring& folder, DWORD access) {
     BY_HANDLE_FILE_INFORMATION information{};
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const bool trusted =
-        ::GetFileInformationByHandle(handle, &information) &&
-        KindOfAttributes(information.dwFileAttributes) == EntryKind::Folder &&
-        ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                          &descriptor) == ERROR_SUCCESS &&
-        IsTrustedOwner(owner);
+    const bool trusted = ::GetFileInformationByHandle(handle, &information) &&
+                         KindOfAttributes(information.dwFileAttributes) == EntryKind::Folder &&
+                         ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                           nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+                         IsTrustedOwner(owner);
     if (descriptor != nullptr)
         ::LocalFree(descriptor);
     if (trusted)
@@ -265,7 +264,8 @@ EntryKind EntryKindOf(const std::u16string& path) {
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return KindOfAttributes(attributes);
     const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing : EntryKind::Unknown;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing
+                                                                          : EntryKind::Unknown;
 }
 
 bool ListEntryKinds(const std::u16string& folder,
@@ -292,8 +292,8 @@ bool CreateProtectedFolder(const std::u16string& path) {
     const std::wstring folder = EntryPath(path);
     const std::wstring rights = ProtectedFolderRights();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (rights.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(rights.c_str(), SDDL_REVISION_1,
-                                                                                  &descriptor, nullptr))
+    if (rights.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                              rights.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return false;
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);

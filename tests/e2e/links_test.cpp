@@ -63,8 +63,7 @@ TEST_P(Links, NoRunCopiesThroughALink) {
         {"the backup folder a link, restore", true, [this] { MoveAway(BackupFolder()); }, 5},
         {"the backup folder owned by another user, restore", true,
          [this] { ASSERT_EQ(::chown(BackupFolder().c_str(), 4321, 4321), 0); }, 5, true, true},
-        {"the configuration folder argument itself a link", true, [this] { MoveAway(root / "config"); },
-         0},
+        {"the configuration folder argument itself a link", true, [this] { MoveAway(root / "config"); }, 0},
     };
     for (const LinkCase& c : cases) {
         SCOPED_TRACE(c.name);

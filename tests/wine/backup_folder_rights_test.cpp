@@ -160,12 +160,13 @@ TEST_F(BackupFolderRightsTest, WhatWineReportsForUnixLinks) {
         const char* name;
         const char* kind;
     } cases[] = {
-        {"folder", "folder\n"},        {"folder link", "link\n"}, {"folder link\\", "link\n"},
-        {"file.txt", "file\n"},        {"file link", "file\n"},   {"dangling", "missing\n"},
-        {"loop a", "unknown\n"},       {"missing", "missing\n"},  {"missing\\below", "missing\n"},
+        {"folder", "folder\n"},  {"folder link", "link\n"}, {"folder link\\", "link\n"},
+        {"file.txt", "file\n"},  {"file link", "file\n"},   {"dangling", "missing\n"},
+        {"loop a", "unknown\n"}, {"missing", "missing\n"},  {"missing\\below", "missing\n"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ProbeOutput({u"kind", wine::DrivePath(d) + u"\\" + platform::FromUtf8(c.name)}), c.kind) << c.name;
+        EXPECT_EQ(ProbeOutput({u"kind", wine::DrivePath(d) + u"\\" + platform::FromUtf8(c.name)}), c.kind)
+            << c.name;
     }
     EXPECT_EQ(ProbeOutput({u"list", wine::DrivePath(d)}),
               "file file link\nfile file.txt\nfolder folder\nlink folder link\n");

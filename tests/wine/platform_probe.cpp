@@ -252,10 +252,10 @@ int Probe(const std::vector<std::u16string>& args) {
     }
     if (command == u"list" && count == 3) {
         std::vector<std::u16string> lines;
-        const bool listed = platform::ListEntryKinds(args[2], [&lines](const std::u16string& name,
-                                                                       platform::EntryKind kind) {
-            lines.push_back(KindName(kind) + u" " + name);
-        });
+        const bool listed =
+            platform::ListEntryKinds(args[2], [&lines](const std::u16string& name, platform::EntryKind kind) {
+                lines.push_back(KindName(kind) + u" " + name);
+            });
         std::sort(lines.begin(), lines.end());
         for (const auto& line : lines)
             Print(line);
