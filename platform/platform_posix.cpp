@@ -148,9 +148,16 @@ bool OwnedByTrustedAccount(const struct stat& info) {
     return info.st_uid == 0 || info.st_uid == ::geteuid();
 }
 
-// The folder itself, opened without following a link at its place; -1 when it is no folder.
+// The folder itself, opened without following a link at its place; -1 when it is no folder. Only
+// as a place (O_PATH): its own mode need not let this process read it.
 int OpenFolderNoFollow(const std::string& folder) {
-    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// fchmod for a descriptor opened as a place, which fchmod itself refuses: its name below
+// /proc/self/fd reaches the very folder the descriptor holds.
+bool ChangeModeOf(int fd, mode_t mode) {
+    return ::chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), mode) == 0;
 }
 
 }  // namespace
@@ -210,7 +217,7 @@ bool CreateProtectedFolder(const std::u16string& path) {
     // be swapped for a link between the test and the change.
     const int fd = OpenFolderNoFollow(folder);
     struct stat info {};
-    bool ok = fd >= 0 && ::fstat(fd, &info) == 0 && OwnedByTrustedAccount(info) && ::fchmod(fd, 0700) == 0;
+    bool ok = fd >= 0 && ::fstat(fd, &info) == 0 && OwnedByTrustedAccount(info) && ChangeModeOf(fd, 0700);
     const int savedErrno = errno;
     if (fd >= 0)
         ::close(fd);
