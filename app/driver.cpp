@@ -15,6 +15,7 @@ using Arguments = std::vector<std::u16string>;
 
 // Backup: argument 2 is the suite folder, 3 the modules folder, 4 the data folder.
 ExitCode RunBackup(const Arguments& arguments) {
+    const ScopedNamedFolders named({arguments[2], arguments[3], arguments[4]});
     CBackup job;
     job.commonConfigSource = arguments[2] + u"\\Common\\CommonConfig.xml";
     job.dataSource = arguments[4];
@@ -51,6 +52,7 @@ constexpr bool (CRestore::*kCopyBackSteps[])() = {
 ExitCode RunRestore(const Arguments& arguments) {
     const std::u16string& configFolder = arguments[2];
     const std::u16string& dataFolder = arguments[3];
+    const ScopedNamedFolders named({configFolder, dataFolder, arguments[4]});
     CRestore job;
     job.recFolder = dataFolder + u"\\kormo\\rec\\";
     job.clientManagerFolder = dataFolder + u"\\clientmanager\\";
@@ -81,6 +83,7 @@ ExitCode RunRestore(const Arguments& arguments) {
 
 // CD add-in: argument 2 is the folder holding the add-in source, 3 the folder receiving it.
 ExitCode RunCdNero(const Arguments& arguments) {
+    const ScopedNamedFolders named({arguments[2], arguments[3]});
     CCDNero job;
     job.addinTargetFolder = arguments[3] + u"\\neroaddin\\";
     job.addinSourceFolder = arguments[2] + u"\\bancadati\\addin";

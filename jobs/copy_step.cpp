@@ -1,6 +1,8 @@
 #include "jobs/copy_step.h"
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "jobs/run_report.h"
 #include "platform/platform.h"
@@ -47,43 +49,114 @@ bool IsSafeInCommand(std::u16string_view path) {
 // path is therefore not started.
 constexpr std::size_t kLongestCopyPath = 259;
 
-// True when every entry below sourceFolder (its whole tree with subfolders, else its top level)
-// fits both under the source folder and under destination. relative is the entry's folder below
-// the source, ending in a backslash or empty. Stops descending as soon as a path is too long, so
-// a link that loops ends there too.
-bool EntriesFit(const std::u16string& sourceFolder, const std::u16string& destination, const std::u16string& relative,
-                bool subfolders) {
-    bool fits = true;
-    platform::FindMatchingEntries(sourceFolder + u"\\" + relative + u"*", [&](const std::u16string& name) {
-        if (!fits)
-            return;
-        const std::u16string below = relative + name;
-        if (sourceFolder.size() + 1 + below.size() > kLongestCopyPath ||
-            destination.size() + below.size() > kLongestCopyPath) {
-            fits = false;
-            return;
+// The folder arguments of the running job (ScopedNamedFolders); null when none are known.
+const std::vector<std::u16string>* namedFolders = nullptr;
+
+bool IsSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+// Where the part of path that must hold no link begins: after the longest folder argument that
+// path begins with (followed by a separator or the end), else at path's own last name.
+std::size_t CheckedFrom(const std::u16string& path) {
+    std::size_t from = std::u16string::npos;
+    if (namedFolders != nullptr) {
+        for (const std::u16string& folder : *namedFolders) {
+            const bool covers = !folder.empty() && path.compare(0, folder.size(), folder) == 0 &&
+                                (path.size() == folder.size() || IsSeparator(path[folder.size()]) ||
+                                 IsSeparator(folder.back()));
+            if (covers && (from == std::u16string::npos || folder.size() > from))
+                from = folder.size();
         }
-        // A file has no entries, so descending into every name finds the subfolders.
-        if (subfolders)
-            fits = EntriesFit(sourceFolder, destination, below + u"\\", true);
-    });
-    return fits;
+    }
+    if (from != std::u16string::npos)
+        return from;
+    std::size_t end = path.size();
+    while (end > 0 && IsSeparator(path[end - 1]))
+        --end;
+    const std::size_t cut = path.find_last_of(u"\\/", end == 0 ? 0 : end - 1);
+    return cut == std::u16string::npos ? 0 : cut + 1;
+}
+
+// A link, or something whose kind could not be read: a copy must not go through it.
+bool Unsafe(platform::EntryKind kind) {
+    return kind == platform::EntryKind::Link || kind == platform::EntryKind::Unknown;
+}
+
+// True when no folder or entry on path from its first `from` characters on is a link (or cannot
+// be examined). What does not exist yet ends the test: the copy makes it, as a folder.
+bool NoLinkOnTheWay(const std::u16string& path, std::size_t from) {
+    std::size_t at = from;
+    while (true) {
+        while (at < path.size() && IsSeparator(path[at]))
+            ++at;
+        if (at >= path.size())
+            return true;
+        std::size_t end = at;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        const platform::EntryKind kind = platform::EntryKindOf(path.substr(0, end));
+        if (Unsafe(kind))
+            return false;
+        if (kind == platform::EntryKind::Missing)
+            return true;
+        at = end;
+    }
+}
+
+// True when every entry below sourceFolder (its whole tree with subfolders, else its top level)
+// fits both under the source folder and under destination, and the copy would follow no link: no
+// entry is one, and none of the places in destination where an entry would land is one. relative
+// is the entry's folder below the source, ending in a backslash or empty; destinationThere says
+// whether that folder exists in destination. Stops at the first entry that fails.
+bool EntriesFit(const std::u16string& sourceFolder, const std::u16string& destination,
+                const std::u16string& relative, bool subfolders, bool destinationThere) {
+    bool fits = true;
+    const bool listed = platform::ListEntryKinds(
+        sourceFolder + u"\\" + relative, [&](const std::u16string& name, platform::EntryKind kind) {
+            if (!fits)
+                return;
+            const std::u16string below = relative + name;
+            if (sourceFolder.size() + 1 + below.size() > kLongestCopyPath ||
+                destination.size() + below.size() > kLongestCopyPath || Unsafe(kind)) {
+                fits = false;
+                return;
+            }
+            const platform::EntryKind landing =
+                destinationThere ? platform::EntryKindOf(destination + below) : platform::EntryKind::Missing;
+            if (Unsafe(landing)) {
+                fits = false;
+                return;
+            }
+            if (subfolders && kind == platform::EntryKind::Folder)
+                fits = EntriesFit(sourceFolder, destination, below + u"\\", true,
+                                  landing != platform::EntryKind::Missing);
+        });
+    return listed && fits;
 }
 
 // True when XCOPY can hold every path of the copy of source into destination (a folder path
-// ending in a backslash): the two paths themselves, what lies below a source folder, and a source
+// ending in a backslash) and the copy would follow no link: the two paths themselves from their
+// first sourceFrom and destinationFrom characters on, what lies below a source folder, and a source
 // file under its own name in the destination.
-bool CopyPathsFit(const std::u16string& source, const std::u16string& destination, bool subfolders) {
+bool CopyPathsFit(const std::u16string& source, std::size_t sourceFrom, const std::u16string& destination,
+                  std::size_t destinationFrom, bool subfolders) {
     if (source.size() > kLongestCopyPath || destination.size() > kLongestCopyPath)
         return false;
+    if (!NoLinkOnTheWay(source, sourceFrom) || !NoLinkOnTheWay(destination, destinationFrom))
+        return false;
+    const bool destinationThere = platform::EntryKindOf(destination) != platform::EntryKind::Missing;
     bool hasEntries = false;
-    platform::FindMatchingEntries(source + u"\\*", [&](const std::u16string&) { hasEntries = true; });
+    platform::ListEntryKinds(source, [&](const std::u16string&, platform::EntryKind) { hasEntries = true; });
     if (hasEntries)
-        return EntriesFit(source, destination, u"", subfolders);
+        return EntriesFit(source, destination, u"", subfolders, destinationThere);
     // A file (or an empty folder, taken like a file) lands under its own name.
     const std::size_t cut = source.find_last_of(u"\\/");
     const std::size_t nameLength = cut == std::u16string::npos ? source.size() : source.size() - cut - 1;
-    return destination.size() + nameLength <= kLongestCopyPath;
+    if (destination.size() + nameLength > kLongestCopyPath)
+        return false;
+    return !destinationThere ||
+           !Unsafe(platform::EntryKindOf(destination + source.substr(source.size() - nameLength)));
 }
 
 std::u16string_view BackupTargetTail(BackupTarget target) {
@@ -165,6 +238,15 @@ SourceCheck CheckSource(const std::u16string& source) {
 
 }  // namespace
 
+ScopedNamedFolders::ScopedNamedFolders(std::vector<std::u16string> folders)
+    : folders_(std::move(folders)), previous_(namedFolders) {
+    namedFolders = &folders_;
+}
+
+ScopedNamedFolders::~ScopedNamedFolders() {
+    namedFolders = previous_;
+}
+
 ScopedCommandLauncher::ScopedCommandLauncher(CommandLauncher& launcher) : previous_(activeLauncher) {
     activeLauncher = &launcher;
 }
@@ -194,32 +276,41 @@ bool CopyToBackup(const std::u16string& source, BackupTarget target) {
     const std::u16string_view tail = BackupTargetTail(target);
     // The destination is the common folder and the tail up to the quote that closes it.
     const std::u16string destination = commonFolder + std::u16string(tail.substr(0, tail.find(u'"')));
-    if (!CopyPathsFit(source, destination, target == BackupTarget::TargetData))
+    if (!CopyPathsFit(source, CheckedFrom(source), destination, commonFolder.size(),
+                      target == BackupTarget::TargetData))
         return false;
     // A restore carries whatever lies in the backup folder into the installation with an
-    // installer's rights, and every user may create files in the common folder: the backup folder
-    // is made before the first copy so that only administrators and the system can write to it.
-    // XCOPY would create it open to everyone.
+    // installer's rights, and every user may create files in the common folder: before the first
+    // copy the backup folder is made, or given again, rights that let nobody else in. XCOPY would
+    // create it open to everyone; one made by anyone else, or a link, is not written into.
     if (!platform::CreateProtectedFolder(commonFolder + kBackupFolderName))
         return false;
     return RunCopy(XcopyParameters(source, commonFolder, tail));
 }
 
 bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16string& destination) {
-    std::u16string source = CommonFolder();
-    if (source.empty())
+    const std::u16string commonFolder = CommonFolder();
+    if (commonFolder.empty())
         return false;
+    std::u16string source = commonFolder;
     source.append(CopyKindPrefix(kind));
     source.append(itemName);
     // A longer path does not fit the buffer; cutting it short would copy some other item.
     if (source.size() > kLongestPath)
+        return false;
+    // Nothing was saved at all; a backup folder that is not the tool's own is never read.
+    const platform::EntryKind backupFolder = platform::EntryKindOf(commonFolder + kBackupFolderName);
+    if (backupFolder == platform::EntryKind::Missing)
+        return true;
+    if (!IsTrustedBackupFolder(commonFolder))
         return false;
     const SourceCheck check = CheckSource(source);
     if (check != SourceCheck::Copy)
         return check == SourceCheck::Skip;
     if (!IsSafeInCommand(source) || !IsSafeInCommand(destination))
         return false;
-    if (!CopyPathsFit(source, destination, kind == CopyKind::DataTree))
+    if (!CopyPathsFit(source, commonFolder.size(), destination, CheckedFrom(destination),
+                      kind == CopyKind::DataTree))
         return false;
     return RunCopy(XcopyParameters(source, destination, CopyKindTail(kind)));
 }
@@ -227,7 +318,11 @@ bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16strin
 bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& targetFolder) {
     if (!IsSafeInCommand(sourceFolder) || !IsSafeInCommand(targetFolder))
         return false;
-    if (!CopyPathsFit(sourceFolder, targetFolder, true))
+    if (!CopyPathsFit(sourceFolder, CheckedFrom(sourceFolder), targetFolder, CheckedFrom(targetFolder), true))
         return false;
     return RunCopy(XcopyParameters(sourceFolder, targetFolder, u"\" /e /i /v /y"));
+}
+
+bool IsTrustedBackupFolder(const std::u16string& commonFolder) {
+    return platform::IsTrustedFolder(commonFolder + kBackupFolderName);
 }

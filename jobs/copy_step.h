@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Destination subfolders of the backup folder. The values are fixed: 0 to 5.
 enum class BackupTarget : int {
@@ -49,6 +50,24 @@ private:
     CommandLauncher* previous_;
 };
 
+// The folder arguments of the running job, for its own lifetime. A copy never passes through a
+// link: not below its source, not where it writes, and not on the way from a folder argument (or
+// from the common application-data folder) down to its source or destination. The folder arguments
+// themselves, and the folders above them, may be links: that is the caller's choice. Where no folder
+// argument is known (a copy step called on its own), only the source and destination themselves and
+// what lies below them are held to that.
+class ScopedNamedFolders {
+public:
+    explicit ScopedNamedFolders(std::vector<std::u16string> folders);
+    ~ScopedNamedFolders();
+    ScopedNamedFolders(const ScopedNamedFolders&) = delete;
+    ScopedNamedFolders& operator=(const ScopedNamedFolders&) = delete;
+
+private:
+    std::vector<std::u16string> folders_;
+    const std::vector<std::u16string>* previous_;
+};
+
 // The exit code RunHiddenCommand reports when the interpreter could not be started: a launch that
 // never happened must not pass for a copy that succeeded.
 inline constexpr std::uint32_t kInterpreterNotStarted = 0xFFFFFFFFu;
@@ -59,23 +78,31 @@ std::uint32_t RunHiddenCommand(const std::u16string& parameters);
 
 // Backup form: copies one file or folder of the installed suite into the backup folder's subfolder
 // for target. A source that does not exist is skipped and counts as success. Before the copy runs,
-// a missing backup folder is created writable only by administrators and the system
-// (platform::CreateProtectedFolder); an existing one is left as it is. Fails without running
-// anything when the common application-data folder is unknown, a path would break the command, or
-// the backup folder cannot be created so (or something other than a folder is in its place).
-// Only "not found" is absent: a source whose existence cannot be tested (access denied, a name
-// too long, a loop of links, an unreachable network path) fails the step without running
-// anything.
+// the backup folder is made (or, when there already and owned by SYSTEM, Administrators or the
+// running account, given again) the rights of platform::CreateProtectedFolder: only those accounts
+// may open it. Fails without running anything when the common application-data folder is unknown,
+// a path would break the command, a link lies on the copy's way (ScopedNamedFolders), or the backup
+// folder is a link, is owned by anyone else, or cannot be made so. Only "not found" is absent: a
+// source whose existence cannot be tested (access denied, a name too long, a loop of links, an
+// unreachable network path) fails the step without running anything.
 bool CopyToBackup(const std::u16string& source, BackupTarget target);
 
 // Copy-back form: copies the saved item (a name inside the backup folder, or inside its Data
 // subfolder for the two data kinds) into destination, a folder path ending in a backslash. A saved
-// item that does not exist is skipped and counts as success. Fails without running anything when
-// the common application-data folder is unknown, the source path exceeds 259 characters, or a path
-// would break the command, or when the saved item's existence cannot be tested (as in the backup
-// form, only "not found" is absent).
+// item that does not exist, or a backup folder that does not exist, is skipped and counts as
+// success. Fails without running anything when the common application-data folder is unknown, the
+// source path exceeds 259 characters, a path would break the command, a link lies on the copy's
+// way (ScopedNamedFolders), or the backup folder is a link or owned by anyone but SYSTEM,
+// Administrators or the running account, or when the saved item's existence cannot be tested (as
+// in the backup form, only "not found" is absent).
 bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16string& destination);
 
 // Add-in form: copies the whole tree of sourceFolder into targetFolder, without any existence test.
-// Fails without running anything when a path would break the command.
+// Fails without running anything when a path would break the command or a link lies on the copy's
+// way (ScopedNamedFolders).
 bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& targetFolder);
+
+// True when the backup folder below the common application-data folder (commonFolder + "\\Lumvar")
+// may be read: a folder of its own, not a link or reparse point, owned by SYSTEM, Administrators or
+// the running account. A restore takes nothing from any other.
+bool IsTrustedBackupFolder(const std::u16string& commonFolder);

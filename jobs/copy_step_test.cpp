@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,8 +139,8 @@ mode_t ModeOf(const std::filesystem::path& path) {
     return info.st_mode;
 }
 
-// The first copy into the backup folder finds it made already, writable by its owner alone, even
-// under a umask that would leave XCOPY's folders open to everyone.
+// The first copy into the backup folder finds it made already, open to its owner alone, even under
+// a umask that would leave XCOPY's folders open to everyone.
 TEST_F(CopyStepTest, BackupFormMakesTheBackupFolderProtectedBeforeTheCopyRuns) {
     const mode_t previous = ::umask(0);
     std::vector<mode_t> modesSeenByTheCopy;
@@ -150,18 +153,184 @@ TEST_F(CopyStepTest, BackupFormMakesTheBackupFolderProtectedBeforeTheCopyRuns) {
     EXPECT_TRUE(copied);
     ASSERT_EQ(modesSeenByTheCopy.size(), 1u);
     EXPECT_TRUE(S_ISDIR(modesSeenByTheCopy[0]));
-    EXPECT_EQ(modesSeenByTheCopy[0] & 07777, 0755u);
+    EXPECT_EQ(modesSeenByTheCopy[0] & 07777, 0700u);
     // Only the backup folder itself: its subfolders are the copy's to make.
     EXPECT_FALSE(std::filesystem::exists(temp / "Program Data" / "Lumvar" / "Data"));
 }
 
-TEST_F(CopyStepTest, BackupFormLeavesAnExistingBackupFolderAsItIs) {
-    Save("eobd.ini");
-    ASSERT_EQ(::chmod((temp / "Program Data" / "Lumvar").c_str(), 0750), 0);
-    EXPECT_TRUE(CopyToBackup(source, BackupTarget::TargetRoot));
-    EXPECT_EQ(launcher.commands.size(), 1u);
-    EXPECT_EQ(ModeOf(temp / "Program Data" / "Lumvar") & 07777, 0750u);
-    EXPECT_EQ(ReadFile(temp / "Program Data" / "Lumvar" / "eobd.ini"), "saved");
+// The backup folder is the tool's own only as a folder of root's or the running account's: such a
+// folder gets its rights again and keeps what earlier runs saved. A link, or a folder of anyone
+// else, fails the backup step and every copy-back step without running anything, and the backup
+// step writes nothing into it.
+TEST_F(CopyStepTest, OnlyATrustedBackupFolderIsWrittenOrRead) {
+    const bool root = ::geteuid() == 0;
+    const std::filesystem::path backup = temp / "Program Data" / "Lumvar";
+    const std::filesystem::path elsewhere = temp / "Elsewhere";
+    struct Case {
+        const char* name;
+        bool link;        // "Lumvar" is a link to a folder elsewhere
+        bool otherOwner;  // the folder belongs to another user (root only)
+        bool trusted;
+    } const cases[] = {
+        {"own folder", false, false, true},
+        {"link to own folder", true, false, false},
+        {"folder of another user", false, true, false},
+        {"link to a folder of another user", true, true, false},
+    };
+    bool skipped = false;
+    for (const Case& c : cases) {
+        if (c.otherOwner && !root) {
+            skipped = true;
+            continue;
+        }
+        std::filesystem::remove_all(backup);
+        std::filesystem::remove_all(elsewhere);
+        const std::filesystem::path folder = c.link ? elsewhere : backup;
+        WriteFile(folder / "eobd.ini", "saved");
+        ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+        if (c.otherOwner) {
+            ASSERT_EQ(::chown(folder.c_str(), 4321, 4321), 0);
+        }
+        if (c.link)
+            std::filesystem::create_directory_symlink(elsewhere, backup);
+        launcher.commands.clear();
+        EXPECT_EQ(CopyToBackup(source, BackupTarget::TargetRoot), c.trusted) << c.name;
+        EXPECT_EQ(CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(temp / "Suite" / "eobd") + u"\\"),
+                  c.trusted)
+            << c.name;
+        EXPECT_EQ(launcher.commands.size(), c.trusted ? 2u : 0u) << c.name;
+        EXPECT_EQ(ModeOf(folder) & 07777, c.trusted ? 0700u : 0777u) << c.name;
+        EXPECT_EQ(ReadFile(folder / "eobd.ini"), "saved") << c.name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << c.name;
+    }
+    if (skipped)
+        GTEST_SKIP() << "the rows with a folder of another user need root; the others ran";
+}
+
+// Every copy form against links: below its source, where it would write, and on the way from a
+// folder argument (or the common folder) to either. Each row plants one link into a fresh
+// installation and says whether the copy may run. The folder arguments and the common folder
+// themselves may be links.
+TEST_F(CopyStepTest, NoCopyFollowsALink) {
+    namespace fs = std::filesystem;
+    const fs::path modules = temp / "Suite" / "modules";
+    const fs::path data = temp / "Suite" / "data";
+    const fs::path config = temp / "Suite" / "config";
+    const fs::path backup = temp / "Program Data" / "Lumvar";
+    const fs::path elsewhere = temp / "Elsewhere";
+    auto link = [](const fs::path& target, const fs::path& at) {
+        fs::remove_all(at);
+        fs::create_directories(at.parent_path());
+        fs::create_symlink(target, at);
+    };
+    // A folder moved elsewhere, a link in its place.
+    auto moveAway = [&](const fs::path& folder) {
+        const fs::path moved = elsewhere / ("moved " + folder.filename().string());
+        fs::rename(folder, moved);
+        fs::create_directory_symlink(moved, folder);
+    };
+    auto backupData = [&] { return CopyToBackup(U16(data), BackupTarget::TargetData); };
+    auto backupFumi = [&] {
+        return CopyToBackup(U16(modules) + u"\\fumi\\b.crk", BackupTarget::TargetDiesel);
+    };
+    auto backupEobd = [&] {
+        return CopyToBackup(U16(modules) + u"\\eobd\\eobd.ini", BackupTarget::TargetRoot);
+    };
+    auto restoreClients = [&] {
+        return CopyBack(u"clientmanager", CopyKind::DataTree, U16(data) + u"\\clientmanager\\");
+    };
+    auto restoreRec = [&] { return CopyBack(u"kormo", CopyKind::DataFlat, U16(data) + u"\\kormo\\rec\\"); };
+    auto restoreEobd = [&] {
+        return CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(config) + u"\\eobd\\");
+    };
+    auto restoreIntoConfig = [&] {
+        return CopyBack(u"eobd.ini", CopyKind::SettingsFlat, U16(config) + u"\\");
+    };
+    auto addin = [&] {
+        return CopyAddinTree(U16(modules) + u"\\bancadati\\addin", U16(config) + u"\\neroaddin\\");
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> plant;
+        std::function<bool()> copy;
+        bool runs;
+        bool named = true;  // the folder arguments are known, as in a run of the tool
+    } const cases[] = {
+        {"backup, nothing linked", [] {}, backupData, true},
+        {"a link to a file in the data folder",
+         [&] { link(elsewhere / "secret.txt", data / "clientmanager" / "secret.txt"); }, backupData, false},
+        {"a link to a folder deep in the data folder",
+         [&] { link(elsewhere / "folder", data / "clientmanager" / "sub" / "link"); }, backupData, false},
+        {"a dangling link in the data folder", [&] { link(elsewhere / "nowhere", data / "dangling"); },
+         backupData, false},
+        {"a link loop in the data folder",
+         [&] {
+             link("loop b", data / "loop a");
+             link("loop a", data / "loop b");
+         },
+         backupData, false},
+        {"a link in the data folder back into the backup folder", [&] { link(backup, data / "backup"); },
+         backupData, false},
+        {"the data folder argument itself a link", [&] { moveAway(data); }, backupData, true},
+        {"a fumi file that is a link", [&] { link(elsewhere / "secret.txt", modules / "fumi" / "b.crk"); },
+         backupFumi, false},
+        {"a module folder that is a link", [&] { moveAway(modules / "eobd"); }, backupEobd, false},
+        {"the backup folder's Data a link", [&] { link(elsewhere / "folder", backup / "Data"); }, backupData,
+         false},
+        {"a saved file where the backup would land a link",
+         [&] { link(elsewhere / "secret.txt", backup / "Data" / "clientmanager" / "a.txt"); }, backupData,
+         false},
+        {"the common folder itself a link", [&] { moveAway(temp / "Program Data"); }, backupData, true},
+        {"restore, nothing linked", [] {}, restoreClients, true},
+        {"a restore destination below the folder argument a link", [&] { moveAway(data / "kormo"); },
+         restoreRec, false},
+        {"a file where the restore would land a link",
+         [&] { link(elsewhere / "secret.txt", data / "clientmanager" / "a.txt"); }, restoreClients, false},
+        {"a folder where the restore would land a link",
+         [&] {
+             WriteFile(backup / "Data" / "clientmanager" / "sub" / "b.txt", "saved");
+             link(elsewhere / "folder", data / "clientmanager" / "sub");
+         },
+         restoreClients, false},
+        {"a saved item a link", [&] { link(elsewhere / "secret.txt", backup / "eobd.ini"); }, restoreEobd,
+         false},
+        {"a link inside a saved tree",
+         [&] { link(elsewhere / "folder", backup / "Data" / "clientmanager" / "l"); }, restoreClients, false},
+        {"the common folder itself a link, restore", [&] { moveAway(temp / "Program Data"); }, restoreClients,
+         true},
+        {"the configuration folder argument a link", [&] { moveAway(config); }, restoreIntoConfig, true},
+        {"add-in, nothing linked", [] {}, addin, true},
+        {"a link in the add-in tree",
+         [&] { link(elsewhere / "folder", modules / "bancadati" / "addin" / "l"); }, addin, false},
+        {"the add-in destination a link", [&] { moveAway(config / "neroaddin"); }, addin, false},
+        {"no folder arguments known, a destination that is a link", [&] { moveAway(config / "eobd"); },
+         restoreEobd, false, false},
+        {"no folder arguments known, restore into a plain folder", [] {}, restoreEobd, true, false},
+    };
+    for (const Case& c : cases) {
+        for (const fs::path& folder : {temp / "Suite", temp / "Program Data", elsewhere})
+            fs::remove_all(folder);
+        WriteFile(data / "clientmanager" / "a.txt", "data");
+        WriteFile(data / "kormo" / "rec" / "r.dat", "data");
+        WriteFile(modules / "fumi" / "a.crk", "data");
+        WriteFile(modules / "eobd" / "eobd.ini", "data");
+        WriteFile(modules / "bancadati" / "addin" / "sett.xml", "data");
+        fs::create_directories(config / "eobd");
+        fs::create_directories(config / "neroaddin");
+        WriteFile(backup / "eobd.ini", "saved");
+        WriteFile(backup / "Data" / "clientmanager" / "a.txt", "saved");
+        WriteFile(backup / "Data" / "kormo" / "r.dat", "saved");
+        ASSERT_EQ(::chmod(backup.c_str(), 0700), 0);
+        WriteFile(elsewhere / "secret.txt", "secret");
+        WriteFile(elsewhere / "folder" / "s.txt", "secret");
+        c.plant();
+        std::optional<ScopedNamedFolders> named;
+        if (c.named)
+            named.emplace(std::vector<std::u16string>{U16(modules), U16(data), U16(config)});
+        launcher.commands.clear();
+        EXPECT_EQ(c.copy(), c.runs) << c.name;
+        EXPECT_EQ(launcher.commands.size(), c.runs ? 1u : 0u) << c.name;
+    }
 }
 
 // XCOPY must never get the chance to make the backup folder itself, open to everyone.

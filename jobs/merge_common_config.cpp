@@ -68,10 +68,11 @@ constexpr MergeEntry kMergeList[] = {
 };
 
 // The saved CommonConfig.xml in the backup folder; empty when the common application-data folder
-// is unknown or the path would not fit its buffer.
+// is unknown, the path would not fit its buffer, or the backup folder is not the tool's own (a
+// link, or owned by anyone but SYSTEM, Administrators or the running account).
 std::u16string SavedConfigPath() {
     const std::u16string folder = platform::CommonAppDataFolder();
-    if (folder.empty())
+    if (folder.empty() || !IsTrustedBackupFolder(folder))
         return {};
     std::u16string path = folder + u"\\Lumvar\\CommonConfig.xml";
     if (path.size() > kLongestSavedPath)
@@ -79,10 +80,15 @@ std::u16string SavedConfigPath() {
     return path;
 }
 
-// Loads and parses one document; false when the file cannot be read or is not well-formed. The
-// run report learns which document failed and why (the system's error text or the parser's
+// Loads and parses one document; false when the file cannot be read or is not well-formed, or is
+// a link: a link would let whoever made it choose what is read or written with the tool's rights.
+// The run report learns which document failed and why (the system's error text or the parser's
 // message, which names tags and offsets, never contents).
 bool LoadDocument(const std::u16string& path, CFileXml& document, const char16_t* role) {
+    if (platform::EntryKindOf(path) == platform::EntryKind::Link) {
+        run_report::NoteOutcome(role + std::u16string(u": a link, not read"));
+        return false;
+    }
     std::u16string message;
     if (!CFileXml::LoadFileText(path, document.documentText, &message)) {
         run_report::NoteOutcome(role + (u": " + message));

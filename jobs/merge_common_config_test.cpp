@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -282,6 +283,56 @@ TEST_F(MergeCommonConfigTest, AMissingOrMalformedLiveFileFailsAndIsNeitherCreate
     fs::create_directories(LiveFile());
     EXPECT_FALSE(job.MergeCommonConfig());
     EXPECT_TRUE(fs::is_directory(LiveFile()));
+}
+
+// A link chooses what the merge would read or write with the installer's rights: neither file may
+// be one, and the saved file is read only from a backup folder of root's or the running account's
+// own that is no link. Each row plants one such thing; the merge fails and changes nothing.
+TEST_F(MergeCommonConfigTest, ALinkOrAStrangeBackupFolderIsNeitherReadNorWritten) {
+    const fs::path backup = temp / "ProgramData" / "Lumvar";
+    const fs::path elsewhere = temp / "Elsewhere";
+    auto moveAway = [&](const fs::path& path) {
+        fs::create_directories(elsewhere);
+        fs::rename(path, elsewhere / path.filename());
+        fs::create_symlink(elsewhere / path.filename(), path);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+        bool needsRoot;
+    } cases[] = {
+        {"the saved file a link", [&] { moveAway(SavedFile()); }, false},
+        {"the live file a link", [&] { moveAway(LiveFile()); }, false},
+        {"the backup folder a link", [&] { moveAway(backup); }, false},
+        {"the backup folder owned by another user",
+         [&] { ASSERT_EQ(::chown(backup.c_str(), 4321, 4321), 0); }, true},
+    };
+    bool skipped = false;
+    for (const auto& c : cases) {
+        if (c.needsRoot && ::geteuid() != 0) {
+            skipped = true;
+            continue;
+        }
+        fs::remove_all(temp / "ProgramData");
+        fs::remove_all(temp / "config");
+        fs::remove_all(elsewhere);
+        WriteFile(SavedFile(), kGoodSaved);
+        WriteFile(LiveFile(), kGoodLive);
+        c.plant();
+        EXPECT_FALSE(job.MergeCommonConfig()) << c.name;
+        EXPECT_EQ(ReadFile(LiveFile()), kGoodLive) << c.name;
+        EXPECT_EQ(ReadFile(SavedFile()), kGoodSaved) << c.name;
+        EXPECT_EQ(fs::is_symlink(LiveFile()), std::string(c.name) == "the live file a link") << c.name;
+    }
+    // Without any of these, the same files merge.
+    fs::remove_all(temp / "ProgramData");
+    fs::remove_all(temp / "config");
+    WriteFile(SavedFile(), kGoodSaved);
+    WriteFile(LiveFile(), kGoodLive);
+    EXPECT_TRUE(job.MergeCommonConfig());
+    EXPECT_NE(ReadFile(LiveFile()), kGoodLive);
+    if (skipped)
+        GTEST_SKIP() << "the row with a backup folder of another user needs root; the others ran";
 }
 
 // The saved file's path is formed in a buffer of 260 wide characters: up to 259 characters it is

@@ -16,9 +16,10 @@ public:
 
     // Carries brand, platform, language and customer details from the saved CommonConfig.xml of the
     // backup folder into commonConfigFile, which keeps its other contents, and writes it back.
-    // False when either file cannot be read or parsed (the live file is then not written), when
-    // the saved file's path cannot be formed, or when writing the live file failed (it is then
-    // left as it was).
+    // False when either file cannot be read or parsed, or is a link (the live file is then not
+    // written), when the saved file's path cannot be formed, when the backup folder is a link or
+    // owned by anyone but SYSTEM, Administrators or the running account, or when writing the live
+    // file failed (it is then left as it was).
     bool MergeCommonConfig();
 
     // Copy-back steps: each copies one saved item over the new installation and returns whether the

@@ -47,15 +47,32 @@ PathState PathStateOf(const std::u16string& path);
 // working folder with "/". Empty when the path is empty or the working folder cannot be determined.
 std::u16string AbsolutePath(const std::u16string& path);
 
-// Creates one folder (its parent must exist) that only administrators and the system may write
-// to, for a folder whose contents later run into an installation with an installer's rights:
-// Windows: a protected DACL (nothing inherited from the parent) giving full control to
-// Administrators and SYSTEM and read & execute to Users, each inherited by the files and folders
-// created below; POSIX: mode 0755 whatever the umask. A folder already there is left as it is.
-// True when it created the folder or a folder was there already; false when the path holds
-// something else or the folder could not be created with that protection (nothing is left behind
-// then).
+// What a path names, looked at without following a link at the path itself (the folders on the
+// way to it are followed). Link stands for a symbolic link, a junction or any other reparse point;
+// Other for a device, FIFO or socket; Unknown for a path that could not be examined (access denied,
+// too long, an unreachable share). Missing only when the path or a folder on its way is not there.
+enum class EntryKind { Missing, File, Folder, Link, Other, Unknown };
+EntryKind EntryKindOf(const std::u16string& path);
+
+// Calls visit with the name and kind of every entry of a folder ("." and ".." never), kinds as
+// EntryKindOf gives them, in the system's order. The folder itself is followed when it is a link.
+// False when the folder could not be listed (it is missing, not a folder, or unreadable).
+bool ListEntryKinds(const std::u16string& folder,
+                    const std::function<void(const std::u16string& name, EntryKind kind)>& visit);
+
+// The backup folder's rights: only SYSTEM, Administrators and the account running the tool may open
+// it. Windows: a protected DACL (nothing inherited from the parent) giving full control to SYSTEM,
+// Administrators and the running account, each inherited by the files and folders created below;
+// POSIX: mode 0700 whatever the umask, so that nobody else can even pass through it to a saved file.
+// A missing folder (its parent must exist) is created so; an existing folder owned by SYSTEM,
+// Administrators or the running account gets these rights again. False, with nothing created or
+// changed, when the path holds something else, a link or reparse point, or a folder owned by
+// anyone else, or when the rights could not be set (a folder created here is removed again then).
 bool CreateProtectedFolder(const std::u16string& path);
+
+// True when the path is a folder itself (not a link or reparse point) owned by SYSTEM,
+// Administrators or the account running the tool (POSIX: root or this process's user).
+bool IsTrustedFolder(const std::u16string& path);
 
 // Walks the entries of one folder that match a wildcard pattern such as folder + "*.crk", letter
 // case ignored, calling visit with each entry's name (not its path). Folders whose names match are

@@ -183,21 +183,119 @@ std::u16string AbsolutePath(const std::u16string& path) {
     return absolute + path;
 }
 
-bool CreateProtectedFolder(const std::u16string& path) {
-    const std::string folder = NativePath(path);
+namespace {
+
+// A path as the system takes it, without separators at its end: "link/" would name what the link
+// points to, "link" the link itself.
+std::string EntryPath(const std::u16string& path) {
+    std::string native = NativePath(path);
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    return native;
+}
+
+EntryKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode))
+        return EntryKind::File;
+    if (S_ISDIR(mode))
+        return EntryKind::Folder;
+    if (S_ISLNK(mode))
+        return EntryKind::Link;
+    return EntryKind::Other;
+}
+
+// Root stands for SYSTEM and Administrators; the other trusted owner is the tool's own account.
+bool OwnedByTrustedAccount(const struct stat& info) {
+    return info.st_uid == 0 || info.st_uid == ::geteuid();
+}
+
+// The folder itself, opened without following a link at its place; -1 when it is no folder. Only
+// as a place (O_PATH): its own mode need not let this process read it.
+int OpenFolderNoFollow(const std::string& folder) {
+    return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// fchmod for a descriptor opened as a place, which fchmod itself refuses: its name below
+// /proc/self/fd reaches the very folder the descriptor holds.
+bool ChangeModeOf(int fd, mode_t mode) {
+    return ::chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), mode) == 0;
+}
+
+}  // namespace
+
+EntryKind EntryKindOf(const std::u16string& path) {
     struct stat info {};
-    if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-    // Created closed to everyone else, then opened to 0755: mkdir's mode passes through the umask,
-    // chmod's does not, and the folder is never more open than intended in between.
-    if (::mkdir(folder.c_str(), 0700) != 0) {
-        // Someone else created it in the meantime: theirs is left as it is.
-        return errno == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (::lstat(EntryPath(path).c_str(), &info) == 0)
+        return KindOfMode(info.st_mode);
+    return errno == ENOENT || errno == ENOTDIR ? EntryKind::Missing : EntryKind::Unknown;
+}
+
+bool ListEntryKinds(const std::u16string& folder,
+                    const std::function<void(const std::u16string& name, EntryKind kind)>& visit) {
+    DIR* dir = ::opendir(NativePath(folder).c_str());
+    if (dir == nullptr)
+        return false;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        EntryKind kind = EntryKind::Other;
+        switch (entry->d_type) {
+            case DT_REG:
+                kind = EntryKind::File;
+                break;
+            case DT_DIR:
+                kind = EntryKind::Folder;
+                break;
+            case DT_LNK:
+                kind = EntryKind::Link;
+                break;
+            case DT_UNKNOWN: {
+                // Some file systems do not say: ask for the entry itself.
+                struct stat info {};
+                kind = ::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0
+                           ? KindOfMode(info.st_mode)
+                           : EntryKind::Unknown;
+                break;
+            }
+            default:
+                break;
+        }
+        visit(FromUtf8(entry->d_name), kind);
     }
-    if (::chmod(folder.c_str(), 0755) == 0) return true;
+    ::closedir(dir);
+    return true;
+}
+
+bool CreateProtectedFolder(const std::u16string& path) {
+    const std::string folder = EntryPath(path);
+    // Created closed to everyone else; the mode is set again below, since mkdir's passes through
+    // the umask and an existing folder may have any.
+    const bool created = ::mkdir(folder.c_str(), 0700) == 0;
+    if (!created && errno != EEXIST)
+        return false;
+    // Whatever is there now is examined through one descriptor of the folder itself, so it cannot
+    // be swapped for a link between the test and the change.
+    const int fd = OpenFolderNoFollow(folder);
+    struct stat info {};
+    bool ok = fd >= 0 && ::fstat(fd, &info) == 0 && OwnedByTrustedAccount(info) && ChangeModeOf(fd, 0700);
     const int savedErrno = errno;
-    ::rmdir(folder.c_str());
+    if (fd >= 0)
+        ::close(fd);
+    if (!ok && created)
+        ::rmdir(folder.c_str());
     errno = savedErrno;
-    return false;
+    return ok;
+}
+
+bool IsTrustedFolder(const std::u16string& path) {
+    const int fd = OpenFolderNoFollow(EntryPath(path));
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    const bool trusted = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && OwnedByTrustedAccount(info);
+    ::close(fd);
+    return trusted;
 }
 
 void FindMatchingEntries(const std::u16string& pattern,

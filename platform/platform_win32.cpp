@@ -8,7 +8,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// windows.h first: the shell headers depend on its types.
+// windows.h first: the shell and security headers depend on its types.
+#include <aclapi.h>
 #include <objbase.h>
 #include <sddl.h>
 #include <shellapi.h>
@@ -360,36 +361,176 @@ std::u16string AbsolutePath(const std::u16string& path) {
     return {};
 }
 
-// Who may do what in a folder whose contents an installer later carries into the suite's folders:
-// full control for SYSTEM and Administrators, read & execute (read, list, traverse) for Users,
+namespace {
+
+// A path without separators at its end (a drive's root keeps its own): "link\\" may name what the
+// link points to, "link" names the link itself.
+std::wstring EntryPath(const std::u16string& path) {
+    std::wstring native = Wide(path);
+    while (native.size() > 1 && (native.back() == L'\\' || native.back() == L'/') &&
+           !(native.size() == 3 && native[1] == L':'))
+        native.pop_back();
+    return native;
+}
+
+EntryKind KindOfAttributes(DWORD attributes) {
+    // Symbolic links, junctions and every other kind of reparse point alike: none is followed.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return EntryKind::Link;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return EntryKind::Folder;
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0)
+        return EntryKind::Other;
+    return EntryKind::File;
+}
+
+// The security identifier of the account this process runs as, in SDDL's string form; empty when
+// it cannot be read.
+std::wstring RunningAccountSid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    std::wstring text;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    wchar_t* sid = nullptr;
+    if (size != 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+        text = sid;
+        ::LocalFree(sid);
+    }
+    ::CloseHandle(token);
+    return text;
+}
+
+// SYSTEM, Administrators, or the account this process runs as.
+bool IsTrustedOwner(PSID owner) {
+    if (owner == nullptr || !::IsValidSid(owner))
+        return false;
+    if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+        return true;
+    wchar_t* text = nullptr;
+    if (!::ConvertSidToStringSidW(owner, &text))
+        return false;
+    const std::wstring account = RunningAccountSid();
+    const bool running = !account.empty() && account == text;
+    ::LocalFree(text);
+    return running;
+}
+
+// Who may open the backup folder: full control for SYSTEM, Administrators and the running account,
 // each inherited by every file and folder created below (OICI); "P" protects the list from the
 // entries of the parent, which on the common application-data folder let every user add files.
-constexpr wchar_t kProtectedFolderRights[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+std::wstring ProtectedFolderRights() {
+    const std::wstring account = RunningAccountSid();
+    if (account.empty())
+        return {};
+    return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + account + L")";
+}
+
+// The folder itself, opened without following a reparse point at its place, held so that it cannot
+// be renamed or removed while open; INVALID_HANDLE_VALUE when it is no folder, is a reparse point,
+// or is owned by anyone untrusted.
+HANDLE OpenTrustedFolder(const std::wstring& folder, DWORD access) {
+    // Wine opens what a Unix link points to even when asked for the link itself, but reports the
+    // link to a folder as a reparse point in its attributes: both are asked.
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || KindOfAttributes(attributes) != EntryKind::Folder)
+        return INVALID_HANDLE_VALUE;
+    const HANDLE handle =
+        ::CreateFileW(folder.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    BY_HANDLE_FILE_INFORMATION information{};
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const bool trusted = ::GetFileInformationByHandle(handle, &information) &&
+                         KindOfAttributes(information.dwFileAttributes) == EntryKind::Folder &&
+                         ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                           nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+                         IsTrustedOwner(owner);
+    if (descriptor != nullptr)
+        ::LocalFree(descriptor);
+    if (trusted)
+        return handle;
+    ::CloseHandle(handle);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+EntryKind EntryKindOf(const std::u16string& path) {
+    const DWORD attributes = ::GetFileAttributesW(EntryPath(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return KindOfAttributes(attributes);
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing
+                                                                          : EntryKind::Unknown;
+}
+
+bool ListEntryKinds(const std::u16string& folder,
+                    const std::function<void(const std::u16string& name, EntryKind kind)>& visit) {
+    std::wstring pattern = Wide(folder);
+    if (pattern.empty() || (pattern.back() != L'\\' && pattern.back() != L'/'))
+        pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;  // a folder without entries (a drive's root)
+    do {
+        const std::wstring_view name(entry.cFileName);
+        if (name == L"." || name == L"..")
+            continue;
+        visit(Utf16(name), KindOfAttributes(entry.dwFileAttributes));
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return true;
+}
 
 bool CreateProtectedFolder(const std::u16string& path) {
-    const std::wstring folder = Wide(path);
-    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-
+    const std::wstring folder = EntryPath(path);
+    const std::wstring rights = ProtectedFolderRights();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtectedFolderRights, SDDL_REVISION_1,
-                                                                &descriptor, nullptr))
+    if (rights.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                              rights.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return false;
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
     security.lpSecurityDescriptor = descriptor;
     security.bInheritHandle = FALSE;
     const bool created = ::CreateDirectoryW(folder.c_str(), &security) != 0;
-    const DWORD error = created ? ERROR_SUCCESS : ::GetLastError();
+    bool ok = created || ::GetLastError() == ERROR_ALREADY_EXISTS;
+    // Whatever is there now is examined through one handle of the folder itself, held until its
+    // rights are set, so that it cannot be swapped for a link in between.
+    const HANDLE handle = ok ? OpenTrustedFolder(folder, READ_CONTROL | WRITE_DAC) : INVALID_HANDLE_VALUE;
+    ok = handle != INVALID_HANDLE_VALUE;
+    if (ok && !created) {
+        // An earlier folder gets the rights again; the system passes them on to what lies below.
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL dacl = nullptr;
+        ok = ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present &&
+             ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                     nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    }
+    if (handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(handle);
     ::LocalFree(descriptor);
-    if (created)
-        return true;
-    // Someone else created it in the meantime: theirs is left as it is.
-    if (error != ERROR_ALREADY_EXISTS)
+    if (!ok && created)
+        ::RemoveDirectoryW(folder.c_str());
+    return ok;
+}
+
+bool IsTrustedFolder(const std::u16string& path) {
+    const HANDLE handle = OpenTrustedFolder(EntryPath(path), READ_CONTROL);
+    if (handle == INVALID_HANDLE_VALUE)
         return false;
-    const DWORD now = ::GetFileAttributesW(folder.c_str());
-    return now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    ::CloseHandle(handle);
+    return true;
 }
 
 void FindMatchingEntries(const std::u16string& pattern,

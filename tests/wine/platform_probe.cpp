@@ -20,7 +20,12 @@
 //   attributes <path>           prints the file attributes of path in hex (GetFileAttributesW)
 //   set-attributes <path> <hex> SetFileAttributesW: prints "ok" or "failed <error code>"
 //   error-text <number>         prints SystemErrorText(number)
+//   kind <path>                 prints EntryKindOf(path): "missing", "file", "folder", "link",
+//                               "other" or "unknown"
+//   list <folder>               ListEntryKinds(folder): prints "<kind> <name>" for every entry, one
+//                               a line, sorted, or "failed"
 //   protect <path>              CreateProtectedFolder(path): prints "ok" or "failed"
+//   trusted <path>              IsTrustedFolder(path): prints "yes" or "no"
 //   rights <path>               prints the DACL of path as GetNamedSecurityInfoW reads it back,
 //                               in SDDL ("D:P(A;OICI;FA;;;SY)..."), or "failed <error code>"
 //   hold <path> <ready> <stop> <seconds>
@@ -158,6 +163,24 @@ int LoadIni(const std::u16string& path, const std::u16string& section, const std
     return 0;
 }
 
+std::u16string KindName(platform::EntryKind kind) {
+    switch (kind) {
+        case platform::EntryKind::Missing:
+            return u"missing";
+        case platform::EntryKind::File:
+            return u"file";
+        case platform::EntryKind::Folder:
+            return u"folder";
+        case platform::EntryKind::Link:
+            return u"link";
+        case platform::EntryKind::Other:
+            return u"other";
+        case platform::EntryKind::Unknown:
+            return u"unknown";
+    }
+    return u"?";
+}
+
 int Probe(const std::vector<std::u16string>& args) {
     const std::size_t count = args.size();
     if (count < 2)
@@ -265,6 +288,27 @@ int Probe(const std::vector<std::u16string>& args) {
             Print(u"ok");
         else
             PrintFailure(::GetLastError());
+        return 0;
+    }
+    if (command == u"kind" && count == 3) {
+        Print(KindName(platform::EntryKindOf(args[2])));
+        return 0;
+    }
+    if (command == u"list" && count == 3) {
+        std::vector<std::u16string> lines;
+        const bool listed =
+            platform::ListEntryKinds(args[2], [&lines](const std::u16string& name, platform::EntryKind kind) {
+                lines.push_back(KindName(kind) + u" " + name);
+            });
+        std::sort(lines.begin(), lines.end());
+        for (const auto& line : lines)
+            Print(line);
+        if (!listed)
+            Print(u"failed");
+        return 0;
+    }
+    if (command == u"trusted" && count == 3) {
+        Print(platform::IsTrustedFolder(args[2]) ? u"yes" : u"no");
         return 0;
     }
     if (command == u"protect" && count == 3) {
