@@ -68,16 +68,23 @@ constexpr MergeEntry kMergeList[] = {
 };
 
 // The saved CommonConfig.xml in the backup folder; empty when the common application-data folder
-// is unknown, the path would not fit its buffer, or the backup folder is not the tool's own (a
-// link, or owned by anyone but SYSTEM, Administrators or the running account).
-std::u16string SavedConfigPath() {
-    const std::u16string folder = platform::CommonAppDataFolder();
-    if (folder.empty() || !IsTrustedBackupFolder(folder))
+// is unknown or the path would not fit its buffer.
+std::u16string SavedConfigPath(const std::u16string& commonFolder) {
+    if (commonFolder.empty())
         return {};
-    std::u16string path = folder + u"\\Lumvar\\CommonConfig.xml";
+    std::u16string path = commonFolder + u"\\Lumvar\\CommonConfig.xml";
     if (path.size() > kLongestSavedPath)
         return {};
     return path;
+}
+
+// A backup folder that is there but is not the tool's own (a link, or owned by anyone but SYSTEM,
+// Administrators or the running account) is never read: its maker could have put any file in it.
+// A missing one is left to the load, which reports the missing saved file.
+bool IsReadableBackupFolder(const std::u16string& commonFolder) {
+    if (platform::EntryKindOf(commonFolder + u"\\Lumvar") == platform::EntryKind::Missing)
+        return true;
+    return IsTrustedBackupFolder(commonFolder);
 }
 
 // Loads and parses one document; false when the file cannot be read or is not well-formed, or is
@@ -133,9 +140,14 @@ void MergeChildren(CFileXml& saved, CFileXml& live, std::span<const ChildEntry> 
 // leaves the live file as it was (SaveFileText replaces it whole or not at all).
 bool CRestore::MergeCommonConfig() {
     run_report::CStepReport step(u"MergeCommonConfig", commonConfigFile);
-    const std::u16string savedPath = SavedConfigPath();
+    const std::u16string commonFolder = platform::CommonAppDataFolder();
+    const std::u16string savedPath = SavedConfigPath(commonFolder);
     if (savedPath.empty()) {
         run_report::NoteOutcome(u"the saved file's path cannot be formed");
+        return step.End(false);
+    }
+    if (!IsReadableBackupFolder(commonFolder)) {
+        run_report::NoteOutcome(u"saved file: the backup folder is a link or another user's");
         return step.End(false);
     }
     CFileXml saved;
