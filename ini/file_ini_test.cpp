@@ -57,7 +57,9 @@ std::vector<std::string> DescribeLines(const CFileIni& document) {
 std::vector<std::string> DescribeSections(const CFileIni& document) {
     std::vector<std::string> described;
     for (const CFileIni::Sezione& section : document.sections) {
-        std::string text = "'" + Escape(section.name) + "'";
+        std::string text = "'";
+        text += Escape(section.name);
+        text += "'";
         for (const CFileIni::Entry& entry : section.entries) {
             text += " '" + Escape(entry.key) + "'='" + Escape(entry.value) + "'";
         }

@@ -135,14 +135,15 @@ private:
             out += Chance(4) ? u" = " : u"=";
             switch (Below(4)) {
                 case 0:
-                    out += u"'" + Plain(u"'") + u"'";
+                    AppendQuoted(out, u'\'');
                     break;
                 case 1:
-                    out += u"\"" + Plain(u"\"") + u"\"";
+                    AppendQuoted(out, u'"');
                     break;
                 case 2:
                     if (unquoted_) {
-                        out += u"unquoted" + std::u16string(1, static_cast<char16_t>(u'0' + Below(10)));
+                        out += u"unquoted";
+                        out += static_cast<char16_t>(u'0' + Below(10));
                         lastUnquoted = true;
                         break;
                     }
@@ -154,6 +155,13 @@ private:
             }
         }
         return lastUnquoted;
+    }
+
+    // A quoted value, appended piece by piece to out.
+    void AppendQuoted(std::u16string& out, char16_t quote) {
+        out += quote;
+        out += Plain(std::u16string_view(&quote, 1));
+        out += quote;
     }
 
     // Text that may stand in a quoted value (never its quote) or in content.
