@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -18,48 +17,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/lumvar_cmd_runner.h"
 #include "tests/support/temp_folder.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_support::ReadFile;
+using testing_support::RunLumvarCmd;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
 
-const std::string kInterpreter = std::string(LUMVAR_BINARY_DIR) + "/bin/lumvar-cmd";
-
-// Runs lumvar-cmd with the given arguments; its exit code, or -1 when it did not exit normally.
-int RunInterpreter(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    std::string program = kInterpreter;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-// Runs lumvar-cmd as RunInterpreter does, but with every linkat whose flags hold one of
+// Runs lumvar-cmd as RunLumvarCmd does, but with every linkat whose flags hold one of
 // refusedFlags failing with ENOENT: so an older kernel refuses AT_EMPTY_PATH to an unprivileged
 // process, and a host without /proc the link through /proc/self/fd.
 int RunInterpreterWithLinksRefused(const std::vector<std::string>& arguments, unsigned refusedFlags) {
-    std::vector<char*> argv;
-    std::string program = kInterpreter;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
     constexpr std::size_t kFlagsWord = offsetof(seccomp_data, args) + 4 * sizeof(__u64) +
                                        (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
     sock_filter filter[] = {
@@ -71,21 +43,10 @@ int RunInterpreterWithLinksRefused(const std::vector<std::string>& arguments, un
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     const sock_fprog program_filter = {static_cast<unsigned short>(std::size(filter)), filter};
-    const pid_t child = ::fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program_filter) != 0) {
-            ::_exit(126);
-        }
-        ::execve(argv[0], argv.data(), environ);
-        ::_exit(127);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return RunLumvarCmd(arguments, [&program_filter] {
+        return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+               ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program_filter) == 0;
+    });
 }
 
 // The Windows form of a host path, as the tool would write it.
@@ -113,7 +74,7 @@ class XcopyRun : public testing::Test {
 protected:
     // Copies as the tool does: backslashed paths, destination with a trailing backslash.
     int Copy(const fs::path& source, const fs::path& destination, const char* tail = "\" /i /v /y") {
-        return RunInterpreter(
+        return RunLumvarCmd(
             {"/c XCOPY \"" + Backslashed(source) + "\" \"" + Backslashed(destination) + "\\" + tail});
     }
     int CopyTree(const fs::path& source, const fs::path& destination) {
@@ -188,7 +149,7 @@ TEST_F(XcopyRun, DeepTreeIsCopiedWhole) {
 TEST_F(XcopyRun, TrailingBackslashOnTheSourceFolderChangesNothing) {
     const fs::path source = MakeSourceTree();
     ASSERT_EQ(CopyTree(source, temp_ / "plain"), 0);
-    ASSERT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(source) + "\\\" \"" +
+    ASSERT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(source) + "\\\" \"" +
                               Backslashed(temp_ / "slashed") + "\\\" /e /i /v /y"}),
               0);
     EXPECT_EQ(Tree(temp_ / "slashed"), Tree(temp_ / "plain"));
@@ -198,7 +159,7 @@ TEST_F(XcopyRun, TrailingBackslashOnTheSourceFolderChangesNothing) {
 TEST_F(XcopyRun, DoubledBackslashesAreHarmless) {
     WriteFile(temp_ / "src" / "a.txt", "A");
     const std::string source = Backslashed(temp_.path()) + "\\\\src\\\\a.txt";
-    ASSERT_EQ(RunInterpreter(
+    ASSERT_EQ(RunLumvarCmd(
                   {"/c XCOPY \"" + source + "\" \"" + Backslashed(temp_.path()) + "\\\\out\\\\\" /i /v /y"}),
               0);
     EXPECT_EQ(ReadFile(temp_ / "out" / "a.txt"), "A");
@@ -236,7 +197,7 @@ TEST_F(XcopyRun, MissingSourceExitsWithFourAndCreatesNothing) {
     EXPECT_EQ(Copy(temp_ / "missing.ini", temp_ / "dest1"), 4);
     EXPECT_EQ(CopyTree(temp_ / "missing" / "folder", temp_ / "dest2"), 4);
     // A file named as a folder (trailing backslash) is not there either.
-    EXPECT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(temp_ / "file.txt") + "\\\" \"" +
+    EXPECT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(temp_ / "file.txt") + "\\\" \"" +
                               Backslashed(temp_ / "dest3") + "\\\" /i /v /y"}),
               4);
     const std::map<std::string, std::string> expected = {{"file.txt", "x"}};
@@ -259,7 +220,7 @@ TEST_F(XcopyRun, UnreadableParametersExitWithFourAndCopyNothing) {
         {""},
     };
     for (const auto& arguments : runs) {
-        EXPECT_EQ(RunInterpreter(arguments), 4) << (arguments.empty() ? "(no argument)" : arguments[0]);
+        EXPECT_EQ(RunLumvarCmd(arguments), 4) << (arguments.empty() ? "(no argument)" : arguments[0]);
     }
     EXPECT_FALSE(fs::exists(temp_ / "dest"));
 }
