@@ -5,7 +5,7 @@
 #include <string>
 
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_test_support.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "platform/text.h"
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_test_support.h"
 
 namespace {
 
