@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/xml/file_xml_internals.h"
 #include "xml/file_xml.h"
 
 namespace xml_testing {
@@ -42,11 +43,11 @@ inline std::ostream& operator<<(std::ostream& out, const RecordView& r) {
 }
 
 inline RecordView ViewOf(const CFileXml& xml, std::int32_t n) {
-    const CFileXml::ElementRecord& r = xml.Record(n);
+    const CFileXml::ElementRecord& r = Internals(xml).Record(n);
     return {r.start,
             r.length,
             r.startTagLength,
-            xml.EndTagLength(n),
+            Internals(xml).EndTagLength(n),
             r.parent,
             r.firstChild,
             r.next,
