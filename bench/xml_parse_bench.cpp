@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "tests/xml/file_xml_internals.h"
 #include "xml/file_xml.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -60,7 +63,7 @@ void BM_ParseDocument(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(Utf8Document().size()));
     state.counters["elements"] = static_cast<double>(xml.usedCount - 1);
-    state.counters["index_bytes_per_element"] = static_cast<double>(xml.capacity) *
+    state.counters["index_bytes_per_element"] = static_cast<double>(Internals(xml).capacity()) *
                                                 sizeof(CFileXml::ElementRecord) /
                                                 static_cast<double>(xml.usedCount - 1);
     state.counters["record_bytes"] = sizeof(CFileXml::ElementRecord);

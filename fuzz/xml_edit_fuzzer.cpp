@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/xml/file_xml_internals.h"
 #include "xml/file_xml.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -26,11 +29,11 @@ void Check(bool condition) {
 }
 
 bool SameShape(const CFileXml& a, const CFileXml& b, std::int32_t n, bool level) {
-    const CFileXml::ElementRecord& x = a.Record(n);
-    const CFileXml::ElementRecord& y = b.Record(n);
+    const CFileXml::ElementRecord& x = Internals(a).Record(n);
+    const CFileXml::ElementRecord& y = Internals(b).Record(n);
     return x.start == y.start && x.length == y.length && x.startTagLength == y.startTagLength &&
-           a.EndTagLength(n) == b.EndTagLength(n) && x.parent == y.parent && x.firstChild == y.firstChild &&
-           x.next == y.next && x.prev == y.prev && (!level || a.Level(n) == b.Level(n));
+           Internals(a).EndTagLength(n) == Internals(b).EndTagLength(n) && x.parent == y.parent && x.firstChild == y.firstChild &&
+           x.next == y.next && x.prev == y.prev && (!level || Internals(a).Level(n) == Internals(b).Level(n));
 }
 
 }  // namespace
@@ -56,34 +59,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::int32_t element = 1 + step[1] % (xml.usedCount - 1);
         const char16_t* name = kNames[step[2] % (sizeof(kNames) / sizeof(kNames[0]))];
         const std::u16string value = kValues[step[3] % (sizeof(kValues) / sizeof(kValues[0]))];
-        const bool hasChildren = xml.Record(element).firstChild != 0;
+        const bool hasChildren = Internals(xml).Record(element).firstChild != 0;
         switch (step[0] % 3) {
             case 0:
-                Check(xml.SetElementText(element, value) == !hasChildren);
+                Check(Internals(xml).SetElementText(element, value) == !hasChildren);
                 break;
             case 1:
-                xml.SetElementAttribute(element, name, value);
+                Internals(xml).SetElementAttribute(element, name, value);
                 break;
             default:
-                xml.parentPosition = xml.Record(xml.Record(element).parent).parent;
-                xml.currentPosition = xml.Record(element).parent;
+                xml.parentPosition = Internals(xml).Record(Internals(xml).Record(element).parent).parent;
+                xml.currentPosition = Internals(xml).Record(element).parent;
                 xml.childPosition = element;
                 xml.SetChildAttribute(name, static_cast<std::int32_t>(step[3]) - 128);
                 break;
         }
-        Check(xml.Record(0).length == static_cast<std::int32_t>(xml.documentText.size()));
+        Check(Internals(xml).Record(0).length == static_cast<std::int32_t>(xml.documentText.size()));
     }
 
     CFileXml fresh;
     fresh.documentText = xml.documentText;
     fresh.ParseDocument();
     Check(fresh.usedCount == xml.usedCount);
-    Check(fresh.Record(0).firstChild == xml.Record(0).firstChild);
+    Check(Internals(fresh).Record(0).firstChild == Internals(xml).Record(0).firstChild);
     for (std::int32_t n = 1; n < xml.usedCount; ++n) {
         Check(SameShape(xml, fresh, n, firstWellFormed));
-        Check(xml.GetElementText(n) == fresh.GetElementText(n));
+        Check(Internals(xml).GetElementText(n) == Internals(fresh).GetElementText(n));
         for (const char16_t* name : {u"a", u"name", u"v"}) {
-            Check(xml.GetElementAttribute(n, name) == fresh.GetElementAttribute(n, name));
+            Check(Internals(xml).GetElementAttribute(n, name) == Internals(fresh).GetElementAttribute(n, name));
         }
     }
     // Navigation from the top through every level cannot fail harmfully.

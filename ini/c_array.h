@@ -2,6 +2,10 @@
 // type, ARG_TYPE the type in which elements are handed to Add (TYPE itself, or a const reference
 // to it). A thin layer over std::vector: indices are plain integers, as the INI document numbers
 // its sections and entries.
+//
+// A move moves each element into storage of its own, so an element that keeps its text in its
+// document's arena copies it out (see ini::WideString) and a moved array never points into an
+// arena. Adopt hands the storage over whole, for the owner of such an arena.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +17,26 @@ class CArray {
 public:
     using Iterator = typename std::vector<TYPE>::iterator;
     using ConstIterator = typename std::vector<TYPE>::const_iterator;
+
+    CArray() = default;
+    CArray(const CArray&) = default;
+    CArray& operator=(const CArray&) = default;
+    // Allocating the new storage may fail only when memory is exhausted, which ends the program.
+    CArray(CArray&& other) noexcept { MoveElementsFrom(other); }
+    CArray& operator=(CArray&& other) noexcept {
+        if (this != &other) {
+            items.clear();
+            MoveElementsFrom(other);
+        }
+        return *this;
+    }
+    ~CArray() = default;
+
+    // Takes other's storage and elements as they are; other is left empty.
+    void Adopt(CArray&& other) noexcept {
+        if (this != &other)
+            items = std::move(other.items);
+    }
 
     std::ptrdiff_t GetSize() const { return static_cast<std::ptrdiff_t>(items.size()); }
     std::ptrdiff_t GetCount() const { return GetSize(); }
@@ -45,5 +69,12 @@ public:
     ConstIterator end() const { return items.end(); }
 
 private:
+    void MoveElementsFrom(CArray& other) {
+        items.reserve(other.items.size());
+        for (TYPE& item : other.items)
+            items.push_back(std::move(item));
+        other.items.clear();
+    }
+
     std::vector<TYPE> items;
 };

@@ -31,18 +31,19 @@ char16_t FoldCase(char c) {
     return FoldCase(static_cast<char16_t>(static_cast<unsigned char>(c)));
 }
 
-// Compares a widened text with bytes, one character per byte.
-bool EqualsIgnoreCase(std::u16string_view a, std::string_view b) {
+
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i]))
+        if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i]))
             return false;
     }
     return true;
 }
 
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+// Compares bytes of the file with bytes, as the widened characters would compare.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -167,9 +168,11 @@ private:
 // The pass over the lines
 
 // Decides the form of each raw line in file order and appends its record, and any section or
-// entry it yields, to the document's arrays. The entries of the current section gather in a
-// scratch array and move into their section, in one allocation, when the section ends: call
-// Finish after the last line.
+// entry it yields, to the document's arrays. Each string is built in the arena straight into the
+// record that keeps it, never moved between records (a move would copy it out of the arena): the
+// lines were reserved up front, and the accepted sections and entries wait as the file's bytes
+// until Finish, which must follow the last line, builds them in place, each array in one
+// allocation.
 class LineParser {
 public:
     // Every string that the parser builds draws from arena.
@@ -182,7 +185,7 @@ public:
         const std::size_t indentLength = CountLeadingWhite(raw);
         const std::string_view trimmed = raw.substr(indentLength);
         if (trimmed.empty() || trimmed.front() == ';') {
-            AddTextLine(Widen(raw, arena));
+            lines.AddNew().SetTextLine(Widen(raw, arena), WideString());
             return;
         }
         if (trimmed.front() == '[') {
@@ -196,7 +199,22 @@ public:
         ParseEntry(raw, indentLength);
     }
 
-    void Finish() { MovePendingEntries(); }
+    void Finish() {
+        sections.Reserve(static_cast<std::ptrdiff_t>(pendingSections.size()));
+        for (std::size_t i = 0; i < pendingSections.size(); ++i) {
+            const std::size_t first = pendingSections[i].firstEntry;
+            const std::size_t end =
+                i + 1 < pendingSections.size() ? pendingSections[i + 1].firstEntry : pendingEntries.size();
+            CFileIni::Sezione& section = sections.AddNew();
+            section.name.Adopt(Widen(pendingSections[i].name, arena));
+            section.entries.Reserve(static_cast<std::ptrdiff_t>(end - first));
+            for (std::size_t e = first; e < end; ++e) {
+                CFileIni::Entry& entry = section.entries.AddNew();
+                entry.key.Adopt(Widen(pendingEntries[e].key, arena));
+                entry.value.Adopt(Widen(pendingEntries[e].value, arena));
+            }
+        }
+    }
 
 private:
     void ParseHeader(std::string_view raw, std::size_t indentLength) {
@@ -209,20 +227,19 @@ private:
         }
         const std::string_view name = afterBrackets.substr(0, close);
         const std::string_view rest = afterBrackets.substr(close + 1);
-        const auto sectionName = [this](std::int32_t i) -> std::u16string_view { return sections[i].name; };
+        const auto sectionName = [this](std::int32_t i) { return pendingSections[static_cast<std::size_t>(i)].name; };
         const std::uint32_t nameHash = FoldedHash(name);
-        if (sectionNames.Find(name, nameHash, sectionName) >= 0) {
+        if (sectionIndex.Find(name, nameHash, sectionName) >= 0) {
             skippingRepeatedSection = true;
             AddComment(raw);
             return;
         }
 
-        MovePendingEntries();
         const std::int32_t newSection = currentSection + 1;
         lines.AddNew().SetSectionLine(newSection, CommentedRest(rest),
                                       Widen(raw.substr(0, indentLength), arena));
-        sections.Add(CFileIni::Sezione{Widen(name, arena), {}});
-        sectionNames.Insert(nameHash, newSection);
+        pendingSections.push_back(PendingSection{name, pendingEntries.size()});
+        sectionIndex.Insert(nameHash, newSection);
 
         currentSection = newSection;
         nextEntry = 0;
@@ -261,8 +278,9 @@ private:
             AddComment(raw);
             return;
         }
-        const auto entryKey = [this](std::int32_t i) -> std::u16string_view {
-            return pendingEntries[static_cast<std::size_t>(i)].key;
+        const std::size_t firstEntry = pendingSections.back().firstEntry;
+        const auto entryKey = [this, firstEntry](std::int32_t i) {
+            return pendingEntries[firstEntry + static_cast<std::size_t>(i)].key;
         };
         const std::uint32_t keyHash = FoldedHash(key);
         if (entryKeys.Find(key, keyHash, entryKey) >= 0) {
@@ -272,31 +290,30 @@ private:
 
         lines.AddNew().SetEntryLine(currentSection, nextEntry, Widen(padBefore, arena),
                                     Widen(padAfter, arena), Widen(raw.substr(0, indentLength), arena));
-        pendingEntries.push_back(CFileIni::Entry{Widen(key, arena), Widen(value, arena)});
+        pendingEntries.push_back(PendingEntry{key, value});
         entryKeys.Insert(keyHash, nextEntry);
         ++nextEntry;
     }
 
-    void MovePendingEntries() {
-        if (pendingEntries.empty())
-            return;
-        CArray<CFileIni::Entry, CFileIni::Entry>& entries = sections[currentSection].entries;
-        entries.Reserve(static_cast<std::ptrdiff_t>(pendingEntries.size()));
-        for (CFileIni::Entry& entry : pendingEntries)
-            entries.Add(std::move(entry));
-        pendingEntries.clear();
-    }
-
-    void AddTextLine(WideString text) { lines.AddNew().SetTextLine(std::move(text), WideString()); }
-
     // The line is kept, with ";" in front of it, as a comment.
-    void AddComment(std::string_view raw) { AddTextLine(WidenCommented(raw, arena)); }
+    void AddComment(std::string_view raw) { lines.AddNew().SetTextLine(WidenCommented(raw, arena), WideString()); }
+
+    // An accepted section or entry, as the bytes of the file.
+    struct PendingSection {
+        std::string_view name;
+        std::size_t firstEntry;  // its entries follow from here in pendingEntries
+    };
+    struct PendingEntry {
+        std::string_view key;
+        std::string_view value;
+    };
 
     CArray<CLinea, CLinea>& lines;
     CArray<CFileIni::Sezione, CFileIni::Sezione>& sections;
     std::pmr::memory_resource* arena;
-    std::vector<CFileIni::Entry> pendingEntries;  // of the current section
-    FoldedIndex sectionNames;
+    std::vector<PendingSection> pendingSections;  // in file order
+    std::vector<PendingEntry> pendingEntries;      // of every section, in file order
+    FoldedIndex sectionIndex;
     FoldedIndex entryKeys;  // of the current section
     std::int32_t currentSection = -1;
     std::int32_t nextEntry = 0;
@@ -311,10 +328,12 @@ CFileIni::CFileIni(const CFileIni& other)
 
 CFileIni::CFileIni(CFileIni&& other) noexcept
     : filePath(std::move(other.filePath)),
-      lines(std::move(other.lines)),
-      sections(std::move(other.sections)),
       errorText(std::move(other.errorText)),
-      arena(std::move(other.arena)) {}
+      arena(std::move(other.arena)) {
+    // The records go along with the arena their strings point into.
+    lines.Adopt(std::move(other.lines));
+    sections.Adopt(std::move(other.sections));
+}
 
 CFileIni& CFileIni::operator=(const CFileIni& other) {
     if (this == &other)
@@ -332,8 +351,8 @@ CFileIni& CFileIni::operator=(CFileIni&& other) noexcept {
         return *this;
     Clear();
     filePath = std::move(other.filePath);
-    lines = std::move(other.lines);
-    sections = std::move(other.sections);
+    lines.Adopt(std::move(other.lines));
+    sections.Adopt(std::move(other.sections));
     errorText = std::move(other.errorText);
     arena = std::move(other.arena);
     return *this;

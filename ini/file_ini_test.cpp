@@ -59,7 +59,9 @@ std::vector<std::string> DescribeLines(const CFileIni& document) {
 std::vector<std::string> DescribeSections(const CFileIni& document) {
     std::vector<std::string> described;
     for (const CFileIni::Sezione& section : document.sections) {
-        std::string text = "'" + Escape(section.name) + "'";
+        std::string text = "'";
+        text += Escape(section.name);
+        text += "'";
         for (const CFileIni::Entry& entry : section.entries) {
             text += " '" + Escape(entry.key) + "'='" + Escape(entry.value) + "'";
         }
@@ -498,6 +500,33 @@ TEST_F(FileIniTest, CopiesOfRecordsOutliveTheDocument) {
     EXPECT_EQ(DescribeLines(assigned), lines);
     EXPECT_EQ(DescribeSections(assigned), sections);
     EXPECT_EQ(assigned.GetValue(u"a SECTION name", u"a longer KEY"), u"a longer value ; remark");
+}
+
+// Moving a string, record or section out of the document copies its text out of the arena, so
+// reading it after the document is gone reads the heap (AddressSanitizer sees any slip).
+TEST_F(FileIniTest, RecordsMovedOutOutliveTheDocument) {
+    auto loaded = std::make_unique<CFileIni>();
+    loaded->LoadContent(kCopyBytes);
+
+    const CLinea header(std::move(loaded->lines[1]));
+    CLinea entry;
+    entry = std::move(loaded->lines[2]);
+    const CFileIni::Sezione section(std::move(loaded->sections[0]));
+    ini::WideString comment;
+    comment.swap(loaded->lines[0].text);
+    const ini::WideString last(std::move(loaded->lines[3].text));
+    loaded.reset();
+
+    EXPECT_EQ(header.text, u"  ;junk after");
+    EXPECT_EQ(entry.indent, u"  ");
+    EXPECT_EQ(entry.padBeforeEquals, u"  ");
+    EXPECT_EQ(entry.padAfterEquals, u"  ");
+    EXPECT_EQ(section.name, u"A section name");
+    ASSERT_EQ(section.entries.GetSize(), 1);
+    EXPECT_EQ(section.entries[0].key, u"A longer key");
+    EXPECT_EQ(section.entries[0].value, u"a longer value ; remark");
+    EXPECT_EQ(comment, u"; a comment long enough to need storage");
+    EXPECT_EQ(last, u";no equals sign here");
 }
 
 TEST_F(FileIniTest, MovedDocumentKeepsItsContent) {

@@ -6,8 +6,8 @@ CLinea::~CLinea() = default;
 
 void CLinea::SetTextLine(ini::WideString newText, ini::WideString newIndent) {
     kind = kText;
-    text = std::move(newText);
-    indent = std::move(newIndent);
+    text.Adopt(std::move(newText));
+    indent.Adopt(std::move(newIndent));
     padBeforeEquals.clear();
     padAfterEquals.clear();
     sectionIndex = -1;
@@ -18,8 +18,8 @@ void CLinea::SetSectionLine(std::int32_t newSectionIndex, ini::WideString newTex
                             ini::WideString newIndent) {
     kind = kSection;
     sectionIndex = newSectionIndex;
-    text = std::move(newText);
-    indent = std::move(newIndent);
+    text.Adopt(std::move(newText));
+    indent.Adopt(std::move(newIndent));
     padBeforeEquals.clear();
     padAfterEquals.clear();
     entryIndex = -1;
@@ -31,8 +31,8 @@ void CLinea::SetEntryLine(std::int32_t newSectionIndex, std::int32_t newEntryInd
     kind = kEntry;
     sectionIndex = newSectionIndex;
     entryIndex = newEntryIndex;
-    padBeforeEquals = std::move(newPadBeforeEquals);
-    padAfterEquals = std::move(newPadAfterEquals);
-    indent = std::move(newIndent);
+    padBeforeEquals.Adopt(std::move(newPadBeforeEquals));
+    padAfterEquals.Adopt(std::move(newPadAfterEquals));
+    indent.Adopt(std::move(newIndent));
     text.clear();
 }

@@ -22,7 +22,9 @@ public:
     CLinea& operator=(CLinea&&) noexcept = default;
     virtual ~CLinea();
 
-    // Each setter gives the record one kind and resets the members that kind does not use.
+    // Each setter gives the record one kind and resets the members that kind does not use. The
+    // strings are taken as they come: a string built in the document's arena stays there, while a
+    // string moved in from elsewhere was already copied out of any arena by its move.
     void SetTextLine(ini::WideString newText, ini::WideString newIndent);
     void SetSectionLine(std::int32_t newSectionIndex, ini::WideString newText, ini::WideString newIndent);
     void SetEntryLine(std::int32_t newSectionIndex, std::int32_t newEntryIndex,

@@ -7,8 +7,9 @@
 // blocks all at once) or from the heap, owned by the string.
 //
 // Copies always get a heap block of their own, so a copy outlives the arena of its source. A move
-// hands the block over: a string moved out of a document still points into that document's arena.
-// The characters never change once built; assigning replaces the whole block.
+// hands a heap block over, but copies an arena block to the heap: a string moved out of a document
+// never points into that document's arena. Only Adopt hands an arena block over as it is, for the
+// owner of the arena. The characters never change once built; assigning replaces the whole block.
 #pragma once
 
 #include <cstddef>
@@ -34,31 +35,42 @@ public:
     WideString(const char16_t* text) : WideString(std::u16string_view(text)) {}
     WideString(const std::u16string& text) : WideString(std::u16string_view(text)) {}
     WideString(const WideString& other) : WideString(other.view()) {}
-    WideString(WideString&& other) noexcept : block(std::exchange(other.block, 0)) {}
+    // Copying an arena block allocates; exhausted memory ends the program here, as anywhere else.
+    WideString(WideString&& other) noexcept
+        : block(other.InArena() ? WideString(other.view()).Detach() : std::exchange(other.block, 0)) {}
     WideString& operator=(const WideString& other) {
         if (this != &other)
             *this = WideString(other);
         return *this;
     }
     WideString& operator=(WideString&& other) noexcept {
-        std::swap(block, other.block);
+        if (this != &other)
+            Adopt(WideString(std::move(other)));
         return *this;
     }
     ~WideString() { Release(); }
+
+    // Takes other's block as it is, an arena block included. Only for the owner of the arena, which
+    // keeps the arena alive as long as this string.
+    void Adopt(WideString&& other) noexcept {
+        if (this == &other)
+            return;
+        Release();
+        block = std::exchange(other.block, 0);
+    }
 
     // A string of length characters that fill(char16_t* characters) writes, every one of them. Its
     // block comes from arena, or from the heap when arena is null.
     template <typename Fill>
     static WideString Build(std::size_t length, std::pmr::memory_resource* arena, Fill&& fill) {
-        WideString built;
         if (length == 0)
-            return built;
+            return WideString();
         const std::size_t bytes = sizeof(Header) + length * sizeof(char16_t);
         void* memory = arena != nullptr ? arena->allocate(bytes, alignof(Header)) : ::operator new(bytes);
         auto* header = ::new (memory) Header{length};
         fill(reinterpret_cast<char16_t*>(header + 1));
-        built.block = reinterpret_cast<std::uintptr_t>(header) | (arena != nullptr ? 0 : kOwnsBlock);
-        return built;
+        const std::uintptr_t owner = arena != nullptr ? 0 : kOwnsBlock;
+        return WideString(TaggedBlock{reinterpret_cast<std::uintptr_t>(header) | owner});
     }
 
     std::size_t size() const noexcept { return block == 0 ? 0 : GetHeader()->length; }
@@ -77,8 +89,13 @@ public:
     std::u16string_view view() const noexcept { return std::u16string_view(data(), size()); }
     operator std::u16string_view() const noexcept { return view(); }
 
-    void clear() noexcept { WideString().swap(*this); }
-    void swap(WideString& other) noexcept { std::swap(block, other.block); }
+    void clear() noexcept { Release(); }
+    // Exchanges the texts by moves, so an arena block never changes hands.
+    void swap(WideString& other) noexcept {
+        WideString held(std::move(other));
+        other = std::move(*this);
+        *this = std::move(held);
+    }
 
     // Equal characters, whatever string or literal holds the other side. Taking the other side as it
     // is, not converted, leaves one best match for every pairing, the reversed ones included.
@@ -101,6 +118,14 @@ private:
             std::memcpy(characters, text.data(), text.size() * sizeof(char16_t));
         }
     };
+
+    struct TaggedBlock {
+        std::uintptr_t block;
+    };
+    explicit WideString(TaggedBlock tagged) noexcept : block(tagged.block) {}
+
+    bool InArena() const noexcept { return block != 0 && (block & kOwnsBlock) == 0; }
+    std::uintptr_t Detach() noexcept { return std::exchange(block, 0); }
 
     const Header* GetHeader() const noexcept { return reinterpret_cast<const Header*>(block & ~kOwnsBlock); }
 

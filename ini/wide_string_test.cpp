@@ -99,9 +99,8 @@ TEST(WideString, CopiesOutliveTheArenaOfTheirSource) {
     EXPECT_EQ(assigned, u"a value of some length");
 }
 
-TEST(WideString, MovesHandTheCharactersOver) {
-    VisibleArena arena;
-    WideString source = BuildIn(&arena, u"moved text");
+TEST(WideString, MovesHandHeapCharactersOverAndCopyArenaCharactersOut) {
+    WideString source(u"moved text");
     const char16_t* characters = source.data();
     WideString target(std::move(source));
     EXPECT_EQ(target.data(), characters);
@@ -114,6 +113,24 @@ TEST(WideString, MovesHandTheCharactersOver) {
 
     other.clear();
     EXPECT_TRUE(other.empty());
+
+    WideString constructed;
+    WideString assigned(u"old");
+    WideString swapped(u"swapped");
+    {
+        VisibleArena arena;
+        WideString inArena = BuildIn(&arena, u"arena text");
+        WideString assignedFrom = BuildIn(&arena, u"assigned text");
+        WideString swappedWith = BuildIn(&arena, u"swapped text");
+        constructed = WideString(std::move(inArena));
+        assigned = std::move(assignedFrom);
+        swapped.swap(swappedWith);
+        EXPECT_EQ(swappedWith, u"swapped");
+        arena.Scribble();
+    }
+    EXPECT_EQ(constructed, u"arena text");
+    EXPECT_EQ(assigned, u"assigned text");
+    EXPECT_EQ(swapped, u"swapped text");
 }
 
 TEST(WideString, AssigningToItselfKeepsTheText) {

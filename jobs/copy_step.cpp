@@ -20,10 +20,9 @@ public:
 PlatformCommandLauncher platformLauncher;
 CommandLauncher* activeLauncher = &platformLauncher;
 
-// The common application-data folder is read into a buffer of 260 wide characters, terminator
-// included; a copy-back source path is bounded by the same buffer.
-constexpr std::size_t kPathBufferLength = 260;
-constexpr std::size_t kLongestPath = kPathBufferLength - 1;
+// The common application-data folder is read into a buffer of MAX_PATH wide characters; a
+// copy-back source path is bounded by the same buffer.
+using platform::kLongestPath;
 
 // The backup folder below the common application-data folder.
 constexpr char16_t kBackupFolderName[] = u"\\Lumvar";
@@ -43,11 +42,11 @@ bool IsSafeInCommand(std::u16string_view path) {
     return path.find_first_of(u"\"%\r\n") == std::u16string_view::npos;
 }
 
-// XCOPY keeps its paths in buffers of MAX_PATH (260) characters, terminator included, whatever
-// the tool itself can open. Past that, Windows' XCOPY fails, while Wine's writes the files below a
-// garbled name in its working folder and reports success. A copy that would read or write a longer
-// path is therefore not started.
-constexpr std::size_t kLongestCopyPath = 259;
+// XCOPY keeps its paths in buffers of MAX_PATH characters too, whatever the tool itself can open.
+// Past that, Windows' XCOPY fails, while Wine's writes the files below a garbled name in its
+// working folder and reports success. A copy that would read or write a longer path is therefore
+// not started.
+constexpr std::size_t kLongestCopyPath = platform::kLongestPath;
 
 // The folder arguments of the running job (ScopedNamedFolders); null when none are known.
 const std::vector<std::u16string>* namedFolders = nullptr;

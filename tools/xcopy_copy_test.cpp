@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -20,10 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/lumvar_cmd_runner.h"
 #include "tests/support/syscall_supervisor.h"
 #include "tests/support/temp_folder.h"
-
-extern char** environ;
 
 namespace {
 
@@ -31,47 +29,14 @@ namespace fs = std::filesystem;
 using testing_support::CallAnswer;
 using testing_support::HeldCall;
 using testing_support::ReadFile;
+using testing_support::RunLumvarCmd;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
 
-const std::string kInterpreter = std::string(LUMVAR_BINARY_DIR) + "/bin/lumvar-cmd";
-
-// Runs lumvar-cmd with the given arguments (in workingFolder when given); its exit code, or -1
-// when it did not exit normally.
-int RunInterpreter(const std::vector<std::string>& arguments, const char* workingFolder = nullptr) {
-    std::vector<char*> argv;
-    std::string program = kInterpreter;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    if (workingFolder != nullptr)
-        ::posix_spawn_file_actions_addchdir_np(&actions, workingFolder);
-    pid_t child = 0;
-    const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return -1;
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-// Runs lumvar-cmd as RunInterpreter does, but with every linkat whose flags hold one of
+// Runs lumvar-cmd as RunLumvarCmd does, but with every linkat whose flags hold one of
 // refusedFlags failing with ENOENT: so an older kernel refuses AT_EMPTY_PATH to an unprivileged
 // process, and a host without /proc the link through /proc/self/fd.
 int RunInterpreterWithLinksRefused(const std::vector<std::string>& arguments, unsigned refusedFlags) {
-    std::vector<char*> argv;
-    std::string program = kInterpreter;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
     constexpr std::size_t kFlagsWord = offsetof(seccomp_data, args) + 4 * sizeof(__u64) +
                                        (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
     sock_filter filter[] = {
@@ -83,28 +48,17 @@ int RunInterpreterWithLinksRefused(const std::vector<std::string>& arguments, un
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     const sock_fprog program_filter = {static_cast<unsigned short>(std::size(filter)), filter};
-    const pid_t child = ::fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program_filter) != 0) {
-            ::_exit(126);
-        }
-        ::execve(argv[0], argv.data(), environ);
-        ::_exit(127);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return RunLumvarCmd(arguments, [&program_filter] {
+        return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+               ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program_filter) == 0;
+    });
 }
 
-// Runs lumvar-cmd as RunInterpreter does, with each of its calls of the listed system calls held
+// Runs lumvar-cmd as RunLumvarCmd does, with each of its calls of the listed system calls held
 // until answer has said how it ends.
 int RunInterpreterSupervised(const std::vector<std::string>& arguments, const std::vector<int>& calls,
                              const std::function<CallAnswer(const HeldCall&)>& answer) {
-    std::string program = kInterpreter;
+    std::string program = testing_support::LumvarCmdPath().string();
     std::vector<std::string> copies = arguments;
     std::vector<char*> argv{program.data()};
     for (std::string& argument : copies)
@@ -144,7 +98,7 @@ class XcopyRun : public testing::Test {
 protected:
     // Copies as the tool does: backslashed paths, destination with a trailing backslash.
     int Copy(const fs::path& source, const fs::path& destination, const char* tail = "\" /i /v /y") {
-        return RunInterpreter(
+        return RunLumvarCmd(
             {"/c XCOPY \"" + Backslashed(source) + "\" \"" + Backslashed(destination) + "\\" + tail});
     }
     int CopyTree(const fs::path& source, const fs::path& destination) {
@@ -178,9 +132,9 @@ TEST_F(XcopyRun, FileLandsInTheDestinationFolderWhichIsCreated) {
 TEST_F(XcopyRun, RelativeDestinationIsCreatedBelowTheWorkingFolder) {
     WriteFile(temp_ / "src" / "a.ini", "A");
     for (const char* destination : {"d\\e\\", "dd\\e\\", "f\\"}) {
-        EXPECT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(temp_ / "src" / "a.ini") + "\" \"" + destination +
-                                  "\" /i /v /y"},
-                                 temp_.path().c_str()),
+        EXPECT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(temp_ / "src" / "a.ini") + "\" \"" + destination +
+                                "\" /i /v /y"},
+                               [this] { return ::chdir(temp_.path().c_str()) == 0; }),
                   0)
             << destination;
     }
@@ -234,7 +188,7 @@ TEST_F(XcopyRun, DeepTreeIsCopiedWhole) {
 TEST_F(XcopyRun, TrailingBackslashOnTheSourceFolderChangesNothing) {
     const fs::path source = MakeSourceTree();
     ASSERT_EQ(CopyTree(source, temp_ / "plain"), 0);
-    ASSERT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(source) + "\\\" \"" +
+    ASSERT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(source) + "\\\" \"" +
                               Backslashed(temp_ / "slashed") + "\\\" /e /i /v /y"}),
               0);
     EXPECT_EQ(Tree(temp_ / "slashed"), Tree(temp_ / "plain"));
@@ -244,7 +198,7 @@ TEST_F(XcopyRun, TrailingBackslashOnTheSourceFolderChangesNothing) {
 TEST_F(XcopyRun, DoubledBackslashesAreHarmless) {
     WriteFile(temp_ / "src" / "a.txt", "A");
     const std::string source = Backslashed(temp_.path()) + "\\\\src\\\\a.txt";
-    ASSERT_EQ(RunInterpreter(
+    ASSERT_EQ(RunLumvarCmd(
                   {"/c XCOPY \"" + source + "\" \"" + Backslashed(temp_.path()) + "\\\\out\\\\\" /i /v /y"}),
               0);
     EXPECT_EQ(ReadFile(temp_ / "out" / "a.txt"), "A");
@@ -282,7 +236,7 @@ TEST_F(XcopyRun, MissingSourceExitsWithFourAndCreatesNothing) {
     EXPECT_EQ(Copy(temp_ / "missing.ini", temp_ / "dest1"), 4);
     EXPECT_EQ(CopyTree(temp_ / "missing" / "folder", temp_ / "dest2"), 4);
     // A file named as a folder (trailing backslash) is not there either.
-    EXPECT_EQ(RunInterpreter({"/c XCOPY \"" + Backslashed(temp_ / "file.txt") + "\\\" \"" +
+    EXPECT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(temp_ / "file.txt") + "\\\" \"" +
                               Backslashed(temp_ / "dest3") + "\\\" /i /v /y"}),
               4);
     // A name longer than the file system allows names nothing either.
@@ -307,7 +261,7 @@ TEST_F(XcopyRun, UnreadableParametersExitWithFourAndCopyNothing) {
         {""},
     };
     for (const auto& arguments : runs) {
-        EXPECT_EQ(RunInterpreter(arguments), 4) << (arguments.empty() ? "(no argument)" : arguments[0]);
+        EXPECT_EQ(RunLumvarCmd(arguments), 4) << (arguments.empty() ? "(no argument)" : arguments[0]);
     }
     EXPECT_FALSE(fs::exists(temp_ / "dest"));
 }

@@ -3,6 +3,12 @@
 // Nothing but the text and the positions of its elements is stored. Reading scans the text at the
 // offsets of the index; every edit splices the text and corrects the index arithmetically, so the
 // index always describes the current text exactly.
+//
+// Callers see the documented members and operations. Scanning, index growth, splicing, offset
+// shifting, record access, the segment table and the long end-tag table are the document's own;
+// the tests reach them through xml_testing::Internals only. A caller may change documentText
+// between parses: until the next ParseDocument, an index that no longer describes a text of that
+// length reads as empty and refuses edits, and never leads a read past the end of the text.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +16,12 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+namespace xml_testing {
+// The tests' one door to the document's internals (tests/xml/file_xml_internals.h).
+template <typename Document>
+class Internals;
+}  // namespace xml_testing
 
 class CFileXml {
 public:
@@ -85,6 +97,9 @@ public:
         std::u16string text;  // tag name, processing-instruction target or message
     };
 
+    // How EncodeEntities escapes: for element content, or for an attribute value in double quotes.
+    enum class EncodeMode { Content, Attribute };
+
     CFileXml();
     ~CFileXml();
     CFileXml(const CFileXml&) = delete;
@@ -126,7 +141,19 @@ public:
     bool SetChildAttribute(const char16_t* name, std::int32_t number);
     bool SetChildText(const std::u16string& text);
 
-    // ---- Internal operations, reachable for the tests -----------------------------------------
+    std::u16string documentText;
+    std::u16string messageText;
+    std::int32_t parentPosition = 0;
+    std::int32_t currentPosition = 0;
+    std::int32_t childPosition = 0;
+    std::int32_t usedCount = 0;
+    std::uint32_t matchFlags = 0;
+
+private:
+    template <typename Document>
+    friend class xml_testing::Internals;
+
+    // ---- Internal operations, reached by the tests through xml_testing::Internals -------------
 
     // ParseDocument with another limit than kLongestText for the text's length.
     bool ParseDocumentWithin(std::size_t longestText);
@@ -145,7 +172,6 @@ public:
 
     bool SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value);
     bool SetElementText(std::int32_t element, const std::u16string& text);
-    enum class EncodeMode { Content, Attribute };
     static std::u16string EncodeEntities(std::u16string_view text, EncodeMode mode);
     void ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText);
     void ShiftOffsets(std::int32_t element, std::int32_t change);
@@ -164,20 +190,18 @@ public:
     void SetEndTagLength(std::int32_t element, std::int32_t length);
     std::uint32_t Level(std::int32_t element) const { return Record(element).flags & kLevelMask; }
 
-    std::u16string documentText;
-    std::u16string messageText;
-    std::int32_t parentPosition = 0;
-    std::int32_t currentPosition = 0;
-    std::int32_t childPosition = 0;
-    std::int32_t usedCount = 0;
-    std::uint32_t matchFlags = 0;
+    // True while the index describes a text of documentText's length: the parse and every edit
+    // keep the document record's length equal to it. A text changed by a caller since fails it.
+    bool IndexFitsText() const {
+        return usedCount > 0 && static_cast<std::size_t>(Record(0).length) == documentText.size();
+    }
+
     std::unique_ptr<std::unique_ptr<ElementRecord[]>[]> elementIndex;
     std::int32_t capacity = 0;
     std::int32_t segmentTableCapacity = 0;
     // End-tag lengths of kLongEndTag characters or more, by element number.
     std::unordered_map<std::int32_t, std::int32_t> longEndTagLengths;
 
-private:
     std::int32_t SearchSiblings(std::int32_t parent, std::int32_t from, const char16_t* name) const;
     bool TagNameMatches(std::int32_t element, const char16_t* name) const;
     bool ScanCommonNode(TokenCursor& cursor, ScannedNode& node) const;

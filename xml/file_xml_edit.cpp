@@ -75,7 +75,7 @@ void CFileXml::ShiftOffsets(std::int32_t element, std::int32_t change) {
 }
 
 bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value) {
-    if (!IsElement(element) || name == nullptr) {
+    if (!IsElement(element) || name == nullptr || !IndexFitsText()) {
         return false;
     }
     const std::int32_t start = Record(element).start;
@@ -141,7 +141,7 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
 }
 
 bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) {
-    if (!IsElement(element) || Record(element).firstChild != 0) {
+    if (!IsElement(element) || Record(element).firstChild != 0 || !IndexFitsText()) {
         return false;
     }
     const std::u16string content = EncodeEntities(text, EncodeMode::Content);

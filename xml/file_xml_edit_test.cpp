@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_internals.h"
+#include "tests/xml/file_xml_test_support.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -38,7 +41,7 @@ protected:
             EXPECT_TRUE(edited[k].SameShape(parsed[k]))
                 << "element " << k + 1 << ": " << edited[k] << " parsed " << parsed[k];
         }
-        EXPECT_EQ(xml.Record(0).length, static_cast<std::int32_t>(xml.documentText.size()));
+        EXPECT_EQ(Internals(xml).Record(0).length, static_cast<std::int32_t>(xml.documentText.size()));
     }
 
     CFileXml xml;
@@ -50,9 +53,9 @@ TEST_F(XmlEditing, TextIntoASelfClosingElementGetsAnEndTag) {
     SelectChild(u"b");
     ASSERT_TRUE(xml.SetChildText(u"x<y"));
     EXPECT_EQ(Narrow(xml.documentText), "<a><b>x&lt;y</b></a>");
-    EXPECT_EQ(xml.StartTagLength(2), 3);
-    EXPECT_EQ(xml.EndTagLength(2), 4);
-    EXPECT_EQ(xml.Record(1).length, 11 + 9);
+    EXPECT_EQ(Internals(xml).StartTagLength(2), 3);
+    EXPECT_EQ(Internals(xml).EndTagLength(2), 4);
+    EXPECT_EQ(Internals(xml).Record(1).length, 11 + 9);
     EXPECT_EQ(Narrow(xml.GetChildText()), "x<y");
     ExpectIndexOfFreshParse();
 }
@@ -62,17 +65,17 @@ TEST_F(XmlEditing, BlanksBeforeTheSlashStayInTheStartTag) {
     SelectChild(u"b");
     ASSERT_TRUE(xml.SetChildText(u"t"));
     EXPECT_EQ(Narrow(xml.documentText), "<r><b x='1' >t</b><c/></r>");
-    EXPECT_EQ(xml.StartTagLength(2), 10);
+    EXPECT_EQ(Internals(xml).StartTagLength(2), 10);
     ExpectIndexOfFreshParse();
 }
 
 TEST_F(XmlEditing, ReplacingContentDropsCommentsAndShiftsFollowingElements) {
     Parse(u"<a><b>old<!--c--></b><c/></a>");
-    const std::int32_t cStart = xml.Record(3).start;
+    const std::int32_t cStart = Internals(xml).Record(3).start;
     SelectChild(u"b");
     ASSERT_TRUE(xml.SetChildText(u"new"));
     EXPECT_EQ(Narrow(xml.documentText), "<a><b>new</b><c/></a>");
-    EXPECT_EQ(xml.Record(3).start, cStart - 8);
+    EXPECT_EQ(Internals(xml).Record(3).start, cStart - 8);
     ExpectIndexOfFreshParse();
     ASSERT_TRUE(xml.SetChildText(u""));
     EXPECT_EQ(Narrow(xml.documentText), "<a><b></b><c/></a>");
@@ -96,8 +99,8 @@ TEST_F(XmlEditing, UnendedElementGetsItsEndTagAndLosesTheMark) {
     SelectChild(u"u");
     ASSERT_TRUE(xml.SetChildText(u"t"));
     EXPECT_EQ(Narrow(xml.documentText), "<r><u x=1/>t</u></r>");
-    EXPECT_EQ(xml.Record(2).flags & CFileXml::kUnended, 0u);
-    EXPECT_EQ(xml.EndTagLength(2), 4);
+    EXPECT_EQ(Internals(xml).Record(2).flags & CFileXml::kUnended, 0u);
+    EXPECT_EQ(Internals(xml).EndTagLength(2), 4);
     ExpectIndexOfFreshParse();
     CFileXml fresh;
     fresh.documentText = xml.documentText;
@@ -220,7 +223,7 @@ TEST_F(XmlEditing, LongTagsStayExactThroughEdits) {
     ASSERT_TRUE(wellFormed);
     SelectChild(u"a");
     ASSERT_TRUE(xml.SetChildAttribute(u"y", u"1"));
-    EXPECT_EQ(xml.StartTagLength(2), 4200008 + 6);
+    EXPECT_EQ(Internals(xml).StartTagLength(2), 4200008 + 6);
     ASSERT_TRUE(xml.SetChildText(u"text"));
     EXPECT_EQ(xml.GetChildText(), u"text");
     ASSERT_TRUE(xml.SetChildAttribute(u"x", u"short"));
@@ -230,10 +233,10 @@ TEST_F(XmlEditing, LongTagsStayExactThroughEdits) {
     SelectChild(name300.c_str());
     EXPECT_EQ(xml.GetChildText(), u"u");
     ASSERT_TRUE(xml.SetChildText(u"longer"));
-    EXPECT_EQ(xml.EndTagLength(3), 303);
+    EXPECT_EQ(Internals(xml).EndTagLength(3), 303);
     SelectChild(name2000.c_str());
     ASSERT_TRUE(xml.SetChildText(u"w"));
-    EXPECT_EQ(xml.EndTagLength(4), 2003);
+    EXPECT_EQ(Internals(xml).EndTagLength(4), 2003);
     EXPECT_EQ(xml.GetChildText(), u"w");
     ASSERT_TRUE(xml.SetChildText(u"ww"));
     EXPECT_EQ(xml.GetChildText(), u"ww");
@@ -253,10 +256,11 @@ TEST_F(XmlEditing, EditsInALaterIndexSegmentKeepTheIndexOfAFreshParse) {
     Parse(text + u"</r>");
     ASSERT_TRUE(wellFormed);
     for (const std::int32_t element : {70000, 131071}) {
-        ASSERT_TRUE(xml.SetElementAttribute(element, u"k", u"v")) << element;
-        ASSERT_TRUE(xml.SetElementText(element, u"text")) << element;
+        ASSERT_TRUE(xml_testing::Internals(xml).SetElementAttribute(element, u"k", u"v")) << element;
+        ASSERT_TRUE(xml_testing::Internals(xml).SetElementText(element, u"text")) << element;
     }
-    EXPECT_EQ(Narrow(xml.documentText.substr(static_cast<std::size_t>(xml.Record(131071).start), 25)),
+    EXPECT_EQ(Narrow(xml.documentText.substr(static_cast<std::size_t>(xml_testing::Internals(xml).Record(131071).start),
+                                             25)),
               "<e k=\"v\">text</e><e/><e/>");
     ExpectIndexOfFreshParse();
 }
@@ -281,7 +285,7 @@ TEST_F(XmlEditing, NamesHoldingAZeroCharacterStillMatch) {
     const std::u16string name(u"a\0b", 3);
     Parse(u"<r><" + name + u"/></r>");
     ASSERT_TRUE(wellFormed);
-    ASSERT_TRUE(xml.SetElementText(2, u"x"));
+    ASSERT_TRUE(Internals(xml).SetElementText(2, u"x"));
     EXPECT_EQ(xml.documentText, u"<r><" + name + u">x</" + name + u"></r>");
     ExpectIndexOfFreshParse();
     CFileXml fresh;
@@ -290,27 +294,27 @@ TEST_F(XmlEditing, NamesHoldingAZeroCharacterStillMatch) {
 }
 
 TEST(EncodeEntities, ContentAndAttributeModes) {
-    EXPECT_EQ(CFileXml::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Content), u"a&lt;b&gt;&amp;'\"");
-    EXPECT_EQ(CFileXml::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Attribute),
+    EXPECT_EQ(Internals<const CFileXml>::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Content), u"a&lt;b&gt;&amp;'\"");
+    EXPECT_EQ(Internals<const CFileXml>::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Attribute),
               u"a&lt;b&gt;&amp;&apos;&quot;");
     const std::u16string many(1000, u'&');
-    EXPECT_EQ(CFileXml::EncodeEntities(many, CFileXml::EncodeMode::Content).size(), 5000u);
+    EXPECT_EQ(Internals<const CFileXml>::EncodeEntities(many, CFileXml::EncodeMode::Content).size(), 5000u);
 }
 
 TEST(ShiftOffsets, MovesLaterElementsAndLengthensAncestors) {
     CFileXml xml;
     xml.documentText = u"<a><b><c/></b><d/></a><!---->";
     xml.ParseDocument();
-    xml.ShiftOffsets(2, 5);
-    EXPECT_EQ(xml.Record(1).start, 0);
-    EXPECT_EQ(xml.Record(2).start, 3);
-    EXPECT_EQ(xml.Record(3).start, 6 + 5);
-    EXPECT_EQ(xml.Record(4).start, 14 + 5);
-    EXPECT_EQ(xml.Record(1).length, 22 + 5);
-    EXPECT_EQ(xml.Record(2).length, 11);
-    EXPECT_EQ(xml.Record(0).length, 29 + 5);
-    xml.ShiftOffsets(0, 7);
-    EXPECT_EQ(xml.Record(0).length, 29 + 5);
+    Internals(xml).ShiftOffsets(2, 5);
+    EXPECT_EQ(Internals(xml).Record(1).start, 0);
+    EXPECT_EQ(Internals(xml).Record(2).start, 3);
+    EXPECT_EQ(Internals(xml).Record(3).start, 6 + 5);
+    EXPECT_EQ(Internals(xml).Record(4).start, 14 + 5);
+    EXPECT_EQ(Internals(xml).Record(1).length, 22 + 5);
+    EXPECT_EQ(Internals(xml).Record(2).length, 11);
+    EXPECT_EQ(Internals(xml).Record(0).length, 29 + 5);
+    Internals(xml).ShiftOffsets(0, 7);
+    EXPECT_EQ(Internals(xml).Record(0).length, 29 + 5);
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_internals.h"
+#include "tests/xml/file_xml_test_support.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -93,7 +96,7 @@ TEST(ParseDocument, ConstructedDocumentIsEmptyAndParsed) {
     CFileXml xml;
     EXPECT_EQ(Narrow(xml.messageText), "Empty document");
     EXPECT_EQ(xml.usedCount, 1);
-    EXPECT_EQ(xml.capacity, 8);
+    EXPECT_EQ(Internals(xml).capacity(), 8);
     EXPECT_EQ(xml.matchFlags, 0u);
     EXPECT_EQ(xml.currentPosition, 0);
 }
@@ -131,14 +134,14 @@ TEST(ParseDocument, RefusesTextsLongerThanTheOffsetsReach) {
     xml.documentText = u"<a/>" + std::u16string(40, u' ') + u"<junk>";
     const std::size_t length = xml.documentText.size();
     xml.messageText.clear();
-    EXPECT_FALSE(xml.ParseDocumentWithin(length - 1));
+    EXPECT_FALSE(xml_testing::Internals(xml).ParseDocumentWithin(length - 1));
     EXPECT_EQ(Narrow(xml.messageText), "Document longer than 49 characters");
     EXPECT_EQ(xml.usedCount, 1);
     EXPECT_EQ(xml.currentPosition, 0);
     EXPECT_FALSE(xml.FindElement(u"a"));
     // At the limit the text is parsed as usual.
     xml.messageText.clear();
-    EXPECT_FALSE(xml.ParseDocumentWithin(length));
+    EXPECT_FALSE(xml_testing::Internals(xml).ParseDocumentWithin(length));
     EXPECT_EQ(Narrow(xml.messageText), "Root element has sibling");
     EXPECT_EQ(xml.usedCount, 3);
     EXPECT_EQ(CFileXml::kLongestText, 2147483647u);
@@ -169,7 +172,7 @@ TEST(ElementIndex, LinksLevelsAndLastChildOfWellFormedDocument) {
                          {21, 11, 3, 4, 1, 5, 0, 3, 1, 0},
                          {24, 4, 4, 0, 4, 0, 0, 5, 2, kFirst},
                      });
-    const CFileXml::ElementRecord& document = xml.Record(0);
+    const CFileXml::ElementRecord& document = Internals(xml).Record(0);
     EXPECT_EQ(document.length, 36);
     EXPECT_EQ(document.firstChild, 1);
     EXPECT_EQ(document.flags, 0u);
@@ -183,7 +186,7 @@ TEST(ElementIndex, MismatchedEndTagLeavesInnerElementUnended) {
                          {0, 10, 3, 4, 0, 2, 0, 1, 0, kFirst},
                          {3, 3, 3, 0, 1, 0, 0, 2, 1, kFirst | kUnended},
                      });
-    EXPECT_NE(xml.Record(0).flags & CFileXml::kIllFormedDocument, 0u);
+    EXPECT_NE(Internals(xml).Record(0).flags & CFileXml::kIllFormedDocument, 0u);
 }
 
 TEST(ElementIndex, ChildrenOfAnUnendedElementMoveUpBehindIt) {
@@ -244,50 +247,50 @@ TEST(ElementIndex, DeepNestOfUnendedElementsEndsAsOneRowOfSiblings) {
     EXPECT_FALSE(xml.ParseDocument());
     ASSERT_EQ(xml.usedCount, 30002);
     for (std::int32_t n = 1; n < xml.usedCount; ++n) {
-        const CFileXml::ElementRecord& record = xml.Record(n);
+        const CFileXml::ElementRecord& record = Internals(xml).Record(n);
         ASSERT_EQ(record.parent, 0) << n;
         ASSERT_EQ(record.firstChild, 0) << n;
         ASSERT_EQ(record.next, n + 1 < xml.usedCount ? n + 1 : 0) << n;
         ASSERT_EQ(record.prev, n == 1 ? xml.usedCount - 1 : n - 1) << n;
     }
-    EXPECT_EQ(xml.Record(30001).flags & CFileXml::kUnended, 0u);
-    EXPECT_EQ(xml.Level(30001), 30000u);
+    EXPECT_EQ(Internals(xml).Record(30001).flags & CFileXml::kUnended, 0u);
+    EXPECT_EQ(Internals(xml).Level(30001), 30000u);
 
     // An end tag that closes a nest of unended elements adopts them under the matched element.
     xml.documentText = u"<r><x>" + text.substr(0, 3 * 100) + u"</x></r>";
     EXPECT_FALSE(xml.ParseDocument());
     for (std::int32_t n = 3; n < xml.usedCount; ++n) {
-        ASSERT_EQ(xml.Record(n).parent, 2) << n;
+        ASSERT_EQ(Internals(xml).Record(n).parent, 2) << n;
     }
-    EXPECT_EQ(xml.Record(2).parent, 1);
+    EXPECT_EQ(Internals(xml).Record(2).parent, 1);
 }
 
 TEST(ElementIndex, GrowsOneSegmentAtATimeAndKeepsRecords) {
     CFileXml xml;
-    xml.GrowIndex(100000);
-    EXPECT_EQ(xml.capacity, 100000);
-    EXPECT_EQ(xml.segmentTableCapacity, 4);
+    Internals(xml).GrowIndex(100000);
+    EXPECT_EQ(Internals(xml).capacity(), 100000);
+    EXPECT_EQ(Internals(xml).segmentTableCapacity(), 4);
     for (std::int32_t n = 0; n < 100000; n += 997) {
-        xml.Record(n).start = n;
+        Internals(xml).Record(n).start = n;
     }
-    xml.GrowIndex(300000);  // one segment more only
-    EXPECT_EQ(xml.capacity, 3 * CFileXml::kSegmentRecords);
+    Internals(xml).GrowIndex(300000);  // one segment more only
+    EXPECT_EQ(Internals(xml).capacity(), 3 * CFileXml::kSegmentRecords);
     for (std::int32_t n = 0; n < 100000; n += 997) {
-        EXPECT_EQ(xml.Record(n).start, n);
+        EXPECT_EQ(Internals(xml).Record(n).start, n);
     }
-    xml.GrowIndex(1000);  // never shrinks
-    EXPECT_EQ(xml.capacity, 3 * CFileXml::kSegmentRecords);
-    xml.GrowIndex(400000);
-    EXPECT_EQ(xml.capacity, 4 * CFileXml::kSegmentRecords);
-    EXPECT_EQ(xml.segmentTableCapacity, 4);
-    xml.GrowIndex(400000);  // segment 4 needs a larger table
-    EXPECT_EQ(xml.capacity, 5 * CFileXml::kSegmentRecords);
-    EXPECT_EQ(xml.segmentTableCapacity, 12);
-    xml.GrowIndex(400000);
-    xml.GrowIndex(400000);
-    EXPECT_EQ(xml.capacity, 400000);
+    Internals(xml).GrowIndex(1000);  // never shrinks
+    EXPECT_EQ(Internals(xml).capacity(), 3 * CFileXml::kSegmentRecords);
+    Internals(xml).GrowIndex(400000);
+    EXPECT_EQ(Internals(xml).capacity(), 4 * CFileXml::kSegmentRecords);
+    EXPECT_EQ(Internals(xml).segmentTableCapacity(), 4);
+    Internals(xml).GrowIndex(400000);  // segment 4 needs a larger table
+    EXPECT_EQ(Internals(xml).capacity(), 5 * CFileXml::kSegmentRecords);
+    EXPECT_EQ(Internals(xml).segmentTableCapacity(), 12);
+    Internals(xml).GrowIndex(400000);
+    Internals(xml).GrowIndex(400000);
+    EXPECT_EQ(Internals(xml).capacity(), 400000);
     for (std::int32_t n = 0; n < 100000; n += 997) {
-        EXPECT_EQ(xml.Record(n).start, n);
+        EXPECT_EQ(Internals(xml).Record(n).start, n);
     }
 }
 
@@ -301,11 +304,11 @@ TEST(ElementIndex, ManySegmentsKeepDocumentOrderAndLinks) {
     xml.documentText = text;
     ASSERT_TRUE(xml.ParseDocument());
     ASSERT_EQ(xml.usedCount, 140002);
-    EXPECT_EQ(xml.Record(1).firstChild, 2);
-    EXPECT_EQ(xml.Record(2).prev, 140001);
-    EXPECT_EQ(xml.Record(70000).start, 3 + (70000 - 2) * 4);
-    EXPECT_EQ(xml.Record(70000).next, 70001);
-    EXPECT_EQ(xml.Record(140001).next, 0);
+    EXPECT_EQ(Internals(xml).Record(1).firstChild, 2);
+    EXPECT_EQ(Internals(xml).Record(2).prev, 140001);
+    EXPECT_EQ(Internals(xml).Record(70000).start, 3 + (70000 - 2) * 4);
+    EXPECT_EQ(Internals(xml).Record(70000).next, 70001);
+    EXPECT_EQ(Internals(xml).Record(140001).next, 0);
     EXPECT_LE(sizeof(CFileXml::ElementRecord), 32u);
 }
 
@@ -320,19 +323,19 @@ TEST(ElementIndex, LongTagsAreRecordedExactly) {
         u"<r><a x=\"" + longValue + u"\">t</a><" + name300 + u">u</" + name300 + u"><" + name2000 + u"/></r>";
     ASSERT_TRUE(xml.ParseDocument());
     ASSERT_EQ(xml.usedCount, 5);
-    EXPECT_EQ(xml.StartTagLength(2), 4200000 + 8);
-    EXPECT_EQ(xml.EndTagLength(2), 4);
-    EXPECT_EQ(xml.EndTagLength(3), 303);
-    EXPECT_EQ(xml.Record(3).start, 3 + 4200008 + 1 + 4);
-    EXPECT_EQ(xml.StartTagLength(4), 2003);
-    EXPECT_EQ(xml.EndTagLength(1), 4);
-    EXPECT_EQ(xml.Record(1).length, static_cast<std::int32_t>(xml.documentText.size()));
+    EXPECT_EQ(Internals(xml).StartTagLength(2), 4200000 + 8);
+    EXPECT_EQ(Internals(xml).EndTagLength(2), 4);
+    EXPECT_EQ(Internals(xml).EndTagLength(3), 303);
+    EXPECT_EQ(Internals(xml).Record(3).start, 3 + 4200008 + 1 + 4);
+    EXPECT_EQ(Internals(xml).StartTagLength(4), 2003);
+    EXPECT_EQ(Internals(xml).EndTagLength(1), 4);
+    EXPECT_EQ(Internals(xml).Record(1).length, static_cast<std::int32_t>(xml.documentText.size()));
 
     CFileXml longEnd;
     longEnd.documentText = u"<" + name2000 + u">x</" + name2000 + u">";
     ASSERT_TRUE(longEnd.ParseDocument());
-    EXPECT_EQ(longEnd.EndTagLength(1), 2003);
-    EXPECT_EQ(longEnd.StartTagLength(1), 2002);
+    EXPECT_EQ(Internals(longEnd).EndTagLength(1), 2003);
+    EXPECT_EQ(Internals(longEnd).StartTagLength(1), 2002);
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_internals.h"
+#include "tests/xml/file_xml_test_support.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -31,12 +34,12 @@ const char16_t* EditName(DocumentGenerator& generator) {
 
 // Every lookup the merge could make on element n gives the same answer in both documents.
 void ExpectSameLookups(CFileXml& edited, CFileXml& fresh, std::int32_t n, const std::string& context) {
-    EXPECT_EQ(edited.GetElementText(n), fresh.GetElementText(n)) << context << " element " << n;
+    EXPECT_EQ(Internals(edited).GetElementText(n), Internals(fresh).GetElementText(n)) << context << " element " << n;
     for (const char16_t* name : kLookupNames) {
-        EXPECT_EQ(edited.GetElementAttribute(n, name), fresh.GetElementAttribute(n, name))
+        EXPECT_EQ(Internals(edited).GetElementAttribute(n, name), Internals(fresh).GetElementAttribute(n, name))
             << context << " element " << n << " attribute " << Narrow(name);
         for (CFileXml* xml : {&edited, &fresh}) {
-            xml->parentPosition = xml->Record(n).parent;
+            xml->parentPosition = Internals(*xml).Record(n).parent;
             xml->currentPosition = n;
             xml->childPosition = 0;
         }
@@ -63,11 +66,11 @@ void RunEdits(std::uint32_t seed, bool faults) {
     const int edits = 1 + generator.Below(10);
     for (int k = 0; k < edits; ++k) {
         const std::int32_t element = 1 + generator.Below(static_cast<std::size_t>(xml.usedCount - 1));
-        xml.parentPosition = xml.Record(xml.Record(element).parent).parent;
-        xml.currentPosition = xml.Record(element).parent;
+        xml.parentPosition = Internals(xml).Record(Internals(xml).Record(element).parent).parent;
+        xml.currentPosition = Internals(xml).Record(element).parent;
         xml.childPosition = element;
         if (generator.Chance(2)) {
-            const bool hasChildren = xml.Record(element).firstChild != 0;
+            const bool hasChildren = Internals(xml).Record(element).firstChild != 0;
             EXPECT_EQ(xml.SetChildText(generator.Value()), !hasChildren) << context;
         } else if (generator.Chance(4)) {
             xml.SetChildAttribute(EditName(generator), generator.Below(2000) - 1000);
@@ -85,8 +88,8 @@ void RunEdits(std::uint32_t seed, bool faults) {
     const std::vector<RecordView> editedIndex = IndexOf(xml);
     const std::vector<RecordView> freshIndex = IndexOf(fresh);
     ASSERT_EQ(editedIndex.size(), freshIndex.size()) << edited;
-    EXPECT_EQ(xml.Record(0).length, fresh.Record(0).length) << edited;
-    EXPECT_EQ(xml.Record(0).firstChild, fresh.Record(0).firstChild) << edited;
+    EXPECT_EQ(Internals(xml).Record(0).length, Internals(fresh).Record(0).length) << edited;
+    EXPECT_EQ(Internals(xml).Record(0).firstChild, Internals(fresh).Record(0).firstChild) << edited;
     for (std::size_t k = 0; k < editedIndex.size(); ++k) {
         // Levels are compared only when the original parse moved nothing: an unended element's
         // children keep the level of the place where they were written.

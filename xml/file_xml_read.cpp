@@ -200,7 +200,7 @@ std::u16string CFileXml::GetChildAttribute(const char16_t* name) const {
 
 std::u16string CFileXml::GetElementText(std::int32_t element) const {
     // The document record (0) always reads as empty text.
-    if (!IsElement(element)) {
+    if (!IsElement(element) || !IndexFitsText()) {
         return {};
     }
     const ElementRecord& record = Record(element);
@@ -253,7 +253,7 @@ std::u16string CFileXml::GetElementText(std::int32_t element) const {
 }
 
 std::u16string CFileXml::GetElementAttribute(std::int32_t element, const char16_t* name) const {
-    if (!IsElement(element) || name == nullptr) {
+    if (!IsElement(element) || name == nullptr || !IndexFitsText()) {
         return {};
     }
     const ElementRecord& record = Record(element);

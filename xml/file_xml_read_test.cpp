@@ -5,7 +5,10 @@
 #include <string>
 
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_internals.h"
+#include "tests/xml/file_xml_test_support.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -28,11 +31,11 @@ protected:
     }
     std::string RootText(const std::u16string& text) {
         Parse(text);
-        return Narrow(xml.GetElementText(1));
+        return Narrow(Internals(xml).GetElementText(1));
     }
     std::string RootAttribute(const std::u16string& text, const char16_t* name) {
         Parse(text);
-        return Narrow(xml.GetElementAttribute(1, name));
+        return Narrow(Internals(xml).GetElementAttribute(1, name));
     }
 
     CFileXml xml;
@@ -118,14 +121,32 @@ TEST_F(XmlReading, NothingBreaksWithoutElementsOrWithStrayPositions) {
     EXPECT_FALSE(xml.SetChildText(u"x"));
     EXPECT_FALSE(xml.FindChildElement(nullptr));
     EXPECT_EQ(xml.documentText, u"only text");
-    EXPECT_EQ(xml.ReadTagName(0), u"");
+    EXPECT_EQ(Internals(xml).ReadTagName(0), u"");
+}
+
+// A caller may change documentText between parses; an index left over from a text of another
+// length reads nothing and changes nothing, so no read runs past the end of the new text.
+TEST_F(XmlReading, TextChangedSinceTheParseIsNeitherReadNorEdited) {
+    Parse(u"<a><b x=\"1\">some longer text</b></a>");
+    ASSERT_TRUE(xml.FindChildElement(u"b"));
+    xml.documentText = u"<a><b";
+    EXPECT_EQ(xml.GetChildText(), u"");
+    EXPECT_EQ(xml.GetChildAttribute(u"x"), u"");
+    EXPECT_FALSE(xml.SetChildText(u"new"));
+    EXPECT_FALSE(xml.SetChildAttribute(u"x", u"2"));
+    EXPECT_EQ(xml.documentText, u"<a><b");
+
+    Parse(u"<a><b x=\"3\">t</b></a>");
+    ASSERT_TRUE(xml.FindChildElement(u"b"));
+    EXPECT_EQ(xml.GetChildText(), u"t");
+    EXPECT_EQ(xml.GetChildAttribute(u"x"), u"3");
 }
 
 TEST_F(XmlReading, ReadTagNameStopsAtLookupSeparators) {
     Parse(u"<a?b><c=d/><\u00e9l/></a?b>");
-    EXPECT_EQ(Narrow(xml.ReadTagName(1)), "a");
-    EXPECT_EQ(Narrow(xml.ReadTagName(2)), "c");
-    EXPECT_EQ(xml.ReadTagName(3), u"\u00e9l");
+    EXPECT_EQ(Narrow(Internals(xml).ReadTagName(1)), "a");
+    EXPECT_EQ(Narrow(Internals(xml).ReadTagName(2)), "c");
+    EXPECT_EQ(Internals(xml).ReadTagName(3), u"\u00e9l");
 }
 
 struct TextCase {
@@ -165,7 +186,7 @@ struct DecodeCase {
 class DecodeEntitiesCases : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeEntitiesCases, Decodes) {
-    EXPECT_EQ(CFileXml::DecodeEntities(GetParam().input, 0, -1), GetParam().decoded)
+    EXPECT_EQ(Internals<const CFileXml>::DecodeEntities(GetParam().input, 0, -1), GetParam().decoded)
         << Narrow(GetParam().input);
 }
 
@@ -191,9 +212,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DecodeEntities, NamesMustEndInsideTheStretch) {
     const std::u16string text = u"x&amp;y";
-    EXPECT_EQ(CFileXml::DecodeEntities(text, 1, 5), u"&");
-    EXPECT_EQ(CFileXml::DecodeEntities(text, 1, 4), u"&amp");
-    EXPECT_EQ(CFileXml::DecodeEntities(u"&#65;", 0, 4), u"&#65");
+    EXPECT_EQ(Internals<const CFileXml>::DecodeEntities(text, 1, 5), u"&");
+    EXPECT_EQ(Internals<const CFileXml>::DecodeEntities(text, 1, 4), u"&amp");
+    EXPECT_EQ(Internals<const CFileXml>::DecodeEntities(u"&#65;", 0, 4), u"&#65");
 }
 
 struct AttributeCase {
@@ -239,16 +260,16 @@ TEST(FindAttribute, StopsAfterTheLastAttributeWhenNotFound) {
     CFileXml::TokenCursor cursor;
     cursor.text = text;
     cursor.position = 1;
-    EXPECT_FALSE(CFileXml::FindAttribute(cursor, u"c"));
+    EXPECT_FALSE(Internals<const CFileXml>::FindAttribute(cursor, u"c"));
     EXPECT_EQ(cursor.position, 13);
     cursor.position = 1;
-    ASSERT_TRUE(CFileXml::FindAttribute(cursor, u"a"));
+    ASSERT_TRUE(Internals<const CFileXml>::FindAttribute(cursor, u"a"));
     EXPECT_TRUE(cursor.quoted);
     EXPECT_TRUE(cursor.isValue);
     EXPECT_EQ(cursor.tokenStart, 6);
     EXPECT_EQ(cursor.tokenEnd, 6);
     cursor.position = 1;
-    ASSERT_TRUE(CFileXml::FindAttribute(cursor, u"b"));
+    ASSERT_TRUE(Internals<const CFileXml>::FindAttribute(cursor, u"b"));
     EXPECT_FALSE(cursor.quoted);
     EXPECT_EQ(cursor.tokenStart, 12);
 }

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_internals.h"
+#include "tests/xml/file_xml_test_support.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -244,7 +247,7 @@ TEST_P(ScanOneNode, KindLengthAndText) {
     CFileXml::TokenCursor cursor;
     cursor.text = c.text;
     CFileXml::ScannedNode node;
-    EXPECT_EQ(xml.ScanNode(cursor, node), c.kind);
+    EXPECT_EQ(Internals(xml).ScanNode(cursor, node), c.kind);
     EXPECT_EQ(node.length, c.length);
     EXPECT_EQ(cursor.position, c.length);
     EXPECT_EQ((node.nodeFlags & CFileXml::kEmptyElement) != 0, c.empty);
@@ -291,7 +294,7 @@ TEST(ScanNode, EndOfTextLeavesTheCursor) {
     cursor.position = 4;
     CFileXml::ScannedNode node;
     node.length = 9;
-    EXPECT_EQ(xml.ScanNode(cursor, node), Kind::EndOfText);
+    EXPECT_EQ(Internals(xml).ScanNode(cursor, node), Kind::EndOfText);
     EXPECT_EQ(node.kind, Kind::EndTag);
     EXPECT_EQ(node.length, 0);
     EXPECT_EQ(cursor.position, 4);
@@ -353,7 +356,7 @@ void ExpectSameNodes(const CFileXml& xml, const std::u16string& text) {
     CFileXml::ScannedNode plainNode;
     while (true) {
         const Kind expected = ReferenceScan(plain, plainNode);
-        const Kind actual = xml.ScanNode(fast, fastNode);
+        const Kind actual = Internals(xml).ScanNode(fast, fastNode);
         ASSERT_EQ(actual, expected) << Narrow(text) << " at " << plainNode.start;
         ASSERT_EQ(fastNode.start, plainNode.start) << Narrow(text);
         ASSERT_EQ(fastNode.length, plainNode.length) << Narrow(text) << " at " << plainNode.start;
@@ -393,7 +396,7 @@ TEST(ScanNode, AgreesWithCharacterByCharacterReading) {
         CFileXml::ScannedNode plainNode;
         while (true) {
             const Kind expected = ReferenceScan(plain, plainNode);
-            const Kind actual = xml.ScanNode(fast, fastNode);
+            const Kind actual = Internals(xml).ScanNode(fast, fastNode);
             ASSERT_EQ(actual, expected) << Narrow(text) << " at " << plainNode.start;
             ASSERT_EQ(fastNode.start, plainNode.start) << Narrow(text);
             ASSERT_EQ(fastNode.length, plainNode.length) << Narrow(text) << " at " << plainNode.start;

@@ -19,10 +19,7 @@
 // - a destination below a file (a file where a folder of the destination path belongs): Windows
 //   reports an error, Wine 8's xcopy loops for ever.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -31,10 +28,9 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "tests/support/lumvar_cmd_runner.h"
 #include "tests/support/temp_folder.h"
 #include "tests/wine/wine_session.h"
-
-extern char** environ;
 
 namespace {
 
@@ -44,7 +40,7 @@ using testing_support::TempFolder;
 using testing_support::U16;
 using testing_support::WriteFile;
 
-const fs::path kStandIn = fs::path(LUMVAR_BINARY_DIR) / "bin" / "lumvar-cmd";
+const fs::path kStandIn = testing_support::LumvarCmdPath();
 
 constexpr const char16_t* kFlat = u"\" /i /v /y";
 constexpr const char16_t* kTree = u"\" /e /i /v /y";
@@ -88,18 +84,7 @@ std::u16string Parameters(const std::u16string& rootForm, const Case& c) {
 }
 
 int RunStandIn(const std::u16string& parameters) {
-    std::string program = kStandIn.string();
-    std::string argument = platform::ToUtf8(parameters);
-    char* argv[] = {program.data(), argument.data(), nullptr};
-    pid_t child = 0;
-    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
-        return -1;
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return testing_support::RunLumvarCmd({platform::ToUtf8(parameters)});
 }
 
 void SourceTree(const fs::path& root) {

@@ -17,7 +17,10 @@
 
 #include "platform/text.h"
 #include "xml/file_xml.h"
-#include "xml/file_xml_test_support.h"
+#include "tests/xml/file_xml_internals.h"
+#include "tests/xml/file_xml_test_support.h"
+
+using xml_testing::Internals;
 
 namespace {
 
@@ -81,9 +84,9 @@ int CompareDocument(const std::u16string& document) {
     int compared = 0;
     for (std::size_t k = 0; k < elements.size(); ++k) {
         const auto n = static_cast<std::int32_t>(k + 1);
-        EXPECT_EQ(ToUtf8(xml.ReadTagName(n)), elements[k].name()) << utf8;
+        EXPECT_EQ(ToUtf8(Internals(xml).ReadTagName(n)), elements[k].name()) << utf8;
         if (!HasChildElement(elements[k])) {
-            const std::string ours = ToUtf8(xml.GetElementText(n));
+            const std::string ours = ToUtf8(Internals(xml).GetElementText(n));
             const std::string theirs = PugiText(elements[k]);
             if (!(theirs.empty() && BlanksOnly(ours))) {
                 EXPECT_EQ(ours, theirs) << utf8 << "\nelement " << n;
@@ -93,7 +96,7 @@ int CompareDocument(const std::u16string& document) {
         for (pugi::xml_attribute attribute : elements[k].attributes()) {
             // The first attribute of a name counts in both.
             const std::u16string name = FromUtf8(attribute.name());
-            EXPECT_EQ(ToUtf8(xml.GetElementAttribute(n, name.c_str())),
+            EXPECT_EQ(ToUtf8(Internals(xml).GetElementAttribute(n, name.c_str())),
                       elements[k].attribute(attribute.name()).value())
                 << utf8 << "\nelement " << n << " attribute " << attribute.name();
             ++compared;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/xml/file_xml_internals.h"
 #include "xml/file_xml.h"
 
 namespace xml_testing {
@@ -42,11 +43,11 @@ inline std::ostream& operator<<(std::ostream& out, const RecordView& r) {
 }
 
 inline RecordView ViewOf(const CFileXml& xml, std::int32_t n) {
-    const CFileXml::ElementRecord& r = xml.Record(n);
+    const CFileXml::ElementRecord& r = Internals(xml).Record(n);
     return {r.start,
             r.length,
             r.startTagLength,
-            xml.EndTagLength(n),
+            Internals(xml).EndTagLength(n),
             r.parent,
             r.firstChild,
             r.next,
@@ -135,14 +136,15 @@ private:
             out += Chance(4) ? u" = " : u"=";
             switch (Below(4)) {
                 case 0:
-                    out += u"'" + Plain(u"'") + u"'";
+                    AppendQuoted(out, u'\'');
                     break;
                 case 1:
-                    out += u"\"" + Plain(u"\"") + u"\"";
+                    AppendQuoted(out, u'"');
                     break;
                 case 2:
                     if (unquoted_) {
-                        out += u"unquoted" + std::u16string(1, static_cast<char16_t>(u'0' + Below(10)));
+                        out += u"unquoted";
+                        out += static_cast<char16_t>(u'0' + Below(10));
                         lastUnquoted = true;
                         break;
                     }
@@ -154,6 +156,13 @@ private:
             }
         }
         return lastUnquoted;
+    }
+
+    // A quoted value, appended piece by piece to out.
+    void AppendQuoted(std::u16string& out, char16_t quote) {
+        out += quote;
+        out += Plain(std::u16string_view(&quote, 1));
+        out += quote;
     }
 
     // Text that may stand in a quoted value (never its quote) or in content.
