@@ -176,6 +176,7 @@ private:
     bool TagNameMatches(std::int32_t element, const char16_t* name) const;
     bool ScanCommonNode(TokenCursor& cursor, ScannedNode& node) const;
     std::int32_t ParseElements();
+    std::u16string_view OpenTagName(std::int32_t element) const;
     void CloseUnended(std::int32_t element, std::int32_t& openParent);
     void AdoptFollowingSiblings(std::int32_t element);
     void SetMessageIfEmpty(const std::u16string& message);
