@@ -142,6 +142,9 @@ public:
     enum class EncodeMode { Content, Attribute };
     static std::u16string EncodeEntities(std::u16string_view text, EncodeMode mode);
     void ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText);
+    // Replaces count characters at offset by length characters to be written by the caller, with
+    // the growth rule of ReplaceText; returns where they go.
+    char16_t* OpenGap(std::int32_t offset, std::int32_t count, std::size_t length);
     void ShiftOffsets(std::int32_t element, std::int32_t change);
 
     // Record access; element must be below usedCount (0 is the document record).

@@ -42,12 +42,69 @@ std::u16string CFileXml::EncodeEntities(std::u16string_view text, EncodeMode mod
     return out;
 }
 
+namespace {
+
+// The replacement of one character by EncodeEntities, or an empty view when it stays as it is.
+std::u16string_view EntityFor(char16_t c, CFileXml::EncodeMode mode) {
+    const bool attribute = mode == CFileXml::EncodeMode::Attribute;
+    switch (c) {
+        case u'<':
+            return u"&lt;";
+        case u'&':
+            return u"&amp;";
+        case u'>':
+            return u"&gt;";
+        case u'\'':
+            return attribute ? u"&apos;" : std::u16string_view();
+        case u'"':
+            return attribute ? u"&quot;" : std::u16string_view();
+        default:
+            return {};
+    }
+}
+
+// Number of characters EncodeEntities(text, mode) gives.
+std::size_t EncodedLength(std::u16string_view text, CFileXml::EncodeMode mode) {
+    std::size_t length = text.size();
+    for (const char16_t c : text) {
+        const std::u16string_view entity = EntityFor(c, mode);
+        if (!entity.empty())
+            length += entity.size() - 1;
+    }
+    return length;
+}
+
+// Writes EncodeEntities(text, mode) at out, which has room for EncodedLength(text, mode)
+// characters; returns the end of what it wrote.
+char16_t* EncodeInto(std::u16string_view text, CFileXml::EncodeMode mode, char16_t* out) {
+    for (const char16_t c : text) {
+        const std::u16string_view entity = EntityFor(c, mode);
+        if (entity.empty()) {
+            *out++ = c;
+            continue;
+        }
+        out = std::copy(entity.begin(), entity.end(), out);
+    }
+    return out;
+}
+
+}  // namespace
+
 void CFileXml::ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText) {
     const std::size_t newLength = documentText.size() - static_cast<std::size_t>(count) + newText.size();
     if (newLength > documentText.capacity()) {
         documentText.reserve(newLength + newLength / 2 + 128);
     }
     documentText.replace(static_cast<std::size_t>(offset), static_cast<std::size_t>(count), newText);
+}
+
+char16_t* CFileXml::OpenGap(std::int32_t offset, std::int32_t count, std::size_t length) {
+    const std::size_t newLength = documentText.size() - static_cast<std::size_t>(count) + length;
+    if (newLength > documentText.capacity()) {
+        documentText.reserve(newLength + newLength / 2 + 128);
+    }
+    documentText.replace(static_cast<std::size_t>(offset), static_cast<std::size_t>(count), length, u'\0');
+    return documentText.data() + offset;
 }
 
 // Elements are numbered in document order and edits add none, so "every element after e in
@@ -136,15 +193,21 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     return true;
 }
 
+// The new content is encoded straight into its place in the text: a large value is never held
+// encoded beside the text, nor copied once more into the splice.
 bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) {
     if (!IsElement(element) || Record(element).firstChild != 0) {
         return false;
     }
-    const std::u16string content = EncodeEntities(text, EncodeMode::Content);
+    if (&text == &documentText) {
+        return SetElementText(element, std::u16string(text));
+    }
+    const std::size_t contentLength = EncodedLength(text, EncodeMode::Content);
     ElementRecord& record = Record(element);
     std::int32_t offset = record.start + record.startTagLength;
     std::int32_t removed = record.length - record.startTagLength - EndTagLength(element);
-    std::u16string inserted = content;
+    std::u16string before;
+    std::u16string after;
 
     if (record.startTagLength == record.length) {
         // The end tag repeats the name the parser read from the start tag, so that it always
@@ -157,7 +220,8 @@ bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) 
         if (ScanNode(scan, tag) != NodeKind::StartTag) {
             return false;
         }
-        inserted.assign(1, u'>').append(content).append(u"</").append(tag.text);
+        before.assign(1, u'>');
+        after.assign(u"</").append(tag.text);
         const bool selfClosing =
             (record.flags & kUnended) == 0 &&
             documentText[static_cast<std::size_t>(record.start + record.length - 2)] == u'/';
@@ -173,8 +237,12 @@ bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) 
         SetEndTagLength(element, static_cast<std::int32_t>(tag.text.size()) + 3);
     }
 
-    ReplaceText(offset, removed, inserted);
-    const std::int32_t change = static_cast<std::int32_t>(inserted.size()) - removed;
+    const std::size_t insertedLength = before.size() + contentLength + after.size();
+    char16_t* out = OpenGap(offset, removed, insertedLength);
+    out = std::copy(before.begin(), before.end(), out);
+    out = EncodeInto(text, EncodeMode::Content, out);
+    std::copy(after.begin(), after.end(), out);
+    const std::int32_t change = static_cast<std::int32_t>(insertedLength) - removed;
     record.length += change;
     ShiftOffsets(element, change);
     record.flags &= ~kIllFormedContent;
