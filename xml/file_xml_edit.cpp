@@ -1,6 +1,7 @@
 // Editing: attributes and text content of existing elements, changed by splicing the text and
 // correcting the index arithmetically.
 #include <algorithm>
+#include <cstdint>
 
 #include "xml/file_xml.h"
 #include "xml/file_xml_chars.h"
@@ -44,9 +45,21 @@ std::u16string CFileXml::EncodeEntities(std::u16string_view text, EncodeMode mod
 
 namespace {
 
-// The replacement of one character by EncodeEntities, or an empty view when it stays as it is.
-std::u16string_view EntityFor(char16_t c, CFileXml::EncodeMode mode) {
-    const bool attribute = mode == CFileXml::EncodeMode::Attribute;
+// Characters below 64 that EncodeEntities replaces, as bits: "<", "&", ">" in both modes, and "'"
+// and '"' in attribute mode.
+constexpr std::uint64_t kContentSpecial = (1ULL << '<') | (1ULL << '&') | (1ULL << '>');
+constexpr std::uint64_t kAttributeSpecial = kContentSpecial | (1ULL << '\'') | (1ULL << '"');
+
+std::uint64_t SpecialsOf(CFileXml::EncodeMode mode) {
+    return mode == CFileXml::EncodeMode::Attribute ? kAttributeSpecial : kContentSpecial;
+}
+
+bool IsSpecial(char16_t c, std::uint64_t specials) {
+    return c < 64 && ((specials >> c) & 1) != 0;
+}
+
+// The replacement of a character that IsSpecial reports.
+std::u16string_view EntityFor(char16_t c) {
     switch (c) {
         case u'<':
             return u"&lt;";
@@ -55,35 +68,40 @@ std::u16string_view EntityFor(char16_t c, CFileXml::EncodeMode mode) {
         case u'>':
             return u"&gt;";
         case u'\'':
-            return attribute ? u"&apos;" : std::u16string_view();
-        case u'"':
-            return attribute ? u"&quot;" : std::u16string_view();
+            return u"&apos;";
         default:
-            return {};
+            return u"&quot;";
     }
 }
 
 // Number of characters EncodeEntities(text, mode) gives.
 std::size_t EncodedLength(std::u16string_view text, CFileXml::EncodeMode mode) {
+    const std::uint64_t specials = SpecialsOf(mode);
     std::size_t length = text.size();
     for (const char16_t c : text) {
-        const std::u16string_view entity = EntityFor(c, mode);
-        if (!entity.empty())
-            length += entity.size() - 1;
+        if (IsSpecial(c, specials))
+            length += EntityFor(c).size() - 1;
     }
     return length;
 }
 
 // Writes EncodeEntities(text, mode) at out, which has room for EncodedLength(text, mode)
-// characters; returns the end of what it wrote.
+// characters; returns the end of what it wrote. Runs without special characters are copied whole.
 char16_t* EncodeInto(std::u16string_view text, CFileXml::EncodeMode mode, char16_t* out) {
-    for (const char16_t c : text) {
-        const std::u16string_view entity = EntityFor(c, mode);
-        if (entity.empty()) {
-            *out++ = c;
-            continue;
-        }
+    const std::uint64_t specials = SpecialsOf(mode);
+    const char16_t* s = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+        std::size_t j = i;
+        while (j < size && !IsSpecial(s[j], specials))
+            ++j;
+        out = std::copy(s + i, s + j, out);
+        if (j == size)
+            break;
+        const std::u16string_view entity = EntityFor(s[j]);
         out = std::copy(entity.begin(), entity.end(), out);
+        i = j + 1;
     }
     return out;
 }
@@ -131,14 +149,18 @@ void CFileXml::ShiftOffsets(std::int32_t element, std::int32_t change) {
     }
 }
 
+// The start tag is read whole once, after the splice, to check that it still reads as the same
+// tag; what it read as before comes from the index, which describes the text exactly. The value is
+// encoded straight into its place.
 bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value) {
     if (!IsElement(element) || name == nullptr) {
         return false;
     }
+    if (&value == &documentText) {
+        return SetElementAttribute(element, name, std::u16string(value));
+    }
     const std::int32_t start = Record(element).start;
     const std::int32_t startTagLength = Record(element).startTagLength;
-    std::u16string quotedValue(1, u'"');
-    quotedValue.append(EncodeEntities(value, EncodeMode::Attribute)).push_back(u'"');
 
     TokenCursor cursor;
     cursor.text =
@@ -147,48 +169,51 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     cursor.matchFlags = matchFlags;
     std::int32_t offset = 0;
     std::int32_t removed = 0;
-    std::u16string inserted;
+    std::u16string before;
     if (!FindAttribute(cursor, name)) {
         // After the last attribute, before blanks and the closing ">", "/>" or "?>".
         offset = std::min(cursor.position, start + startTagLength - 1);
-        inserted.assign(1, u' ').append(name).append(1, u'=').append(quotedValue);
+        before.assign(1, u' ').append(name).append(u"=\"");
     } else if (cursor.isValue) {
         offset = cursor.quoted ? cursor.tokenStart - 1 : cursor.tokenStart;
         removed = cursor.position - offset;
-        inserted = quotedValue;
+        before.assign(1, u'"');
     } else {
         // Written without a value: the name stays and gets one.
         offset = cursor.tokenEnd + 1;
-        inserted.assign(1, u'=').append(quotedValue);
+        before.assign(u"=\"");
     }
 
     // The start tag must still read as the same tag, only longer or shorter: where the attribute
     // reading and the scanner see quotes differently, a splice could otherwise swallow or cut the
-    // tag, and the index would no longer describe the text.
+    // tag, and the index would no longer describe the text. An element is empty ("/>") exactly when
+    // its only tag is the whole element and it is not unended.
+    const ElementRecord& record = Record(element);
+    const std::uint32_t tagFlags =
+        record.length == startTagLength && (record.flags & kUnended) == 0 ? kEmptyElement : 0;
+    const std::u16string tagName(OpenTagName(element));
+    const std::u16string replacedText =
+        documentText.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(removed));
+    const std::size_t insertedLength = before.size() + EncodedLength(value, EncodeMode::Attribute) + 1;
+    char16_t* out = OpenGap(offset, removed, insertedLength);
+    out = std::copy(before.begin(), before.end(), out);
+    out = EncodeInto(value, EncodeMode::Attribute, out);
+    *out = u'"';
+    const std::int32_t change = static_cast<std::int32_t>(insertedLength) - removed;
     TokenCursor scan;
     scan.text = documentText;
     scan.position = start;
     scan.matchFlags = matchFlags;
-    ScannedNode before;
-    if (ScanNode(scan, before) != NodeKind::StartTag || before.length != startTagLength) {
-        return false;
-    }
-    const std::u16string replacedText =
-        documentText.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(removed));
-    ReplaceText(offset, removed, inserted);
-    const std::int32_t change = static_cast<std::int32_t>(inserted.size()) - removed;
-    scan.text = documentText;
-    scan.position = start;
     ScannedNode after;
     if (ScanNode(scan, after) != NodeKind::StartTag || after.length != startTagLength + change ||
-        after.nodeFlags != before.nodeFlags || after.text != before.text) {
-        ReplaceText(offset, static_cast<std::int32_t>(inserted.size()), replacedText);
+        after.nodeFlags != tagFlags || after.text != tagName) {
+        ReplaceText(offset, static_cast<std::int32_t>(insertedLength), replacedText);
         return false;
     }
 
-    ElementRecord& record = Record(element);
-    record.startTagLength += change;
-    record.length += change;
+    ElementRecord& changed = Record(element);
+    changed.startTagLength += change;
+    changed.length += change;
     ShiftOffsets(element, change);
     return true;
 }
