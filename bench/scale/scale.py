@@ -428,6 +428,7 @@ class Bench:
                 row = {"shape": shape, "size_mb": size, "bytes": case["bytes"], "ref_bytes": reference["bytes"],
                        "seconds": result.ours, "ref_seconds": result.theirs, "spread": result.spread(result.a),
                        "ref_spread": result.spread(result.b), "peak_kb": peak, "ref_peak_kb": reference_peak,
+                       "cpu": result.a_cpu, "ref_cpu": result.b_cpu,
                        "load": os.getloadavg()[0]}
                 rows.append(row)
                 log("   %-10s %6.1f MB: %.3f s (settings-like %.3f s), throughput ratio %.2f, peak %.0f MB = %.2f times"
@@ -804,18 +805,19 @@ def report_shapes(rows, load, elapsed, doc, plot):
     lines = ["Run of %s on %s; load average %.1f at the start. Each shape runs end to end as a \"/restore\" whose "
              "backup folder holds only the saved CommonConfig.xml, alternating with the settings-like file of the "
              "same size (`gen.py shape --shape settings`); wall times are medians of the runs, throughput is the "
-             "two files' bytes per second, peak memory the smallest maximum resident set of three runs."
+             "two files' bytes per second (the CPU ratio is the same from user + system time), peak memory the smallest maximum resident set of three runs."
              % (datetime.datetime.now().strftime("%Y-%m-%d %H:%M"), machine().split(", load")[0], load), "",
-             "| Shape | Files (MB) | Merge (s) | MB/s | Settings-like (s, same size) | Throughput ratio | "
+             "| Shape | Files (MB) | Merge (s) | MB/s | Settings-like (s, same size) | Throughput ratio | CPU ratio | "
              "Peak (MB) | Peak / files | Load | Memory (at most 5) | Time (at least 0.5) |",
-             "|---|---|---|---|---|---|---|---|---|---|---|"]
+             "|---|---|---|---|---|---|---|---|---|---|---|---|"]
     for row in rows:
         mbs = row["bytes"] / 1e6 / row["seconds"]
         ref = row["ref_bytes"] / 1e6 / row["ref_seconds"]
         times = row["peak_kb"] * 1024 / row["bytes"]
-        lines.append("| %s | %.1f | %.3f (%s) | %.0f | %.3f (%s) | %.2f | %.0f | %.2f | %.1f | %s | %s |"
+        cpu = (row["bytes"] / row["cpu"]) / (row["ref_bytes"] / row["ref_cpu"])
+        lines.append("| %s | %.1f | %.3f (%s) | %.0f | %.3f (%s) | %.2f | %.2f | %.0f | %.2f | %.1f | %s | %s |"
                      % (row["shape"], row["bytes"] / 1e6, row["seconds"], row["spread"], mbs, row["ref_seconds"],
-                        row["ref_spread"], mbs / ref, row["peak_kb"] / 1024, times, row["load"],
+                        row["ref_spread"], mbs / ref, cpu, row["peak_kb"] / 1024, times, row["load"],
                         "met" if times <= 5 else "missed", "met" if mbs / ref >= 0.5 else "missed"))
     refs = {}
     for row in rows:
