@@ -688,7 +688,8 @@ std::int32_t CFileXml::ParseElements() {
                     while (depth > 0) {
                         if (messageText.empty()) {
                             messageText = u"Element '" + std::u16string(OpenTagName(openParent)) +
-                                          u"' at offset " + DecimalText(Record(openParent).start) + u" not ended";
+                                          u"' at offset " + DecimalText(Record(openParent).start) +
+                                          u" not ended";
                         }
                         closed = openParent;
                         CloseUnended(openParent, openParent);
