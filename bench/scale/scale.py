@@ -376,8 +376,10 @@ class Bench:
         start = self.start_time()
         rows = []
         by_name = {r.name: r for r in table}
-        for name, pair in (("/backup", self.backup_pair(inst)), ("/restore", self.restore_pair(inst))):
-            runs, copied = self.interpreter_runs(pair)
+        # Each pair is made just before its run: making the restore pair writes its backup folder into
+        # the output folder, which every run here wipes after it.
+        for name, make in (("/backup", self.backup_pair), ("/restore", self.restore_pair)):
+            runs, copied = self.interpreter_runs(make(inst))
             rows.append(self.breakdown_row(name, by_name[name].ours, runs, copied, start, per_byte))
             wipe(self.path("out"))
             os.makedirs(self.path("out"))
