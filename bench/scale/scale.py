@@ -334,14 +334,14 @@ class Bench:
     # ---- where the copy time goes -----------------------------------------------------------------
 
     def start_time(self, rounds=101):
-        """Median wall time of one run of the interpreter that starts, finds its source missing and
-        exits: what each interpreter run costs before a byte is copied."""
+        """Median CPU time (user + system) of one run of the interpreter that starts, finds its source
+        missing and exits: what each interpreter run costs before a byte is copied."""
         parameters = '/c XCOPY "%s" "%s/" /i /v /y' % (self.path("no-such-source"), self.path("out", "none"))
         times = []
         for _ in range(rounds):
-            started = time.perf_counter()
-            subprocess.run([self.cmd, parameters], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            times.append(time.perf_counter() - started)
+            process = subprocess.Popen([self.cmd, parameters], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            _, _, usage = os.wait4(process.pid, 0)
+            times.append(usage.ru_utime + usage.ru_stime)
         return statistics.median(times)
 
     def interpreter_runs(self, pair):
@@ -360,10 +360,11 @@ class Bench:
         return runs, copied
 
     def breakdown(self, inst, table):
-        """Share of verification, process start and data copy in /backup, /restore and the XCOPY
-        stand-in: verification from the XCOPY stand-in with and without /v (alternating), per byte;
-        process start from the interpreter runs of each, counted, times one start; the rest is the
-        copy itself."""
+        """Share of verification, process start and data copy in the CPU time (user + system) of
+        /backup, /restore and the XCOPY stand-in, which moves little with the load of the machine:
+        verification from the XCOPY stand-in with and without /v (alternating), per byte; process
+        start from the interpreter runs of each, counted, times the CPU time of one start; the rest
+        is the copy itself. Wall time beyond the CPU time is waiting: for the disk, or for a core."""
         ours, plain = self.path("out", "xcopy-v"), self.path("out", "xcopy-plain")
         data = inst + "/data"
         verify = Pair("XCOPY /e with and without /v",
@@ -372,7 +373,7 @@ class Bench:
                       lambda: wipe(ours), lambda: wipe(plain),
                       lambda: same_trees(ours, plain, "XCOPY without /v")).measure(self.args.runs)
         data_bytes = sum(tree_listing(data)[0].values())
-        per_byte = max(0.0, verify.ours - verify.theirs) / data_bytes
+        per_byte = max(0.0, verify.a_cpu - verify.b_cpu) / data_bytes
         start = self.start_time()
         rows = []
         by_name = {r.name: r for r in table}
@@ -380,21 +381,21 @@ class Bench:
         # the output folder, which every run here wipes after it.
         for name, make in (("/backup", self.backup_pair), ("/restore", self.restore_pair)):
             runs, copied = self.interpreter_runs(make(inst))
-            rows.append(self.breakdown_row(name, by_name[name].ours, runs, copied, start, per_byte))
+            rows.append(self.breakdown_row(name, by_name[name], runs, copied, start, per_byte))
             wipe(self.path("out"))
             os.makedirs(self.path("out"))
-        rows.append(self.breakdown_row("XCOPY stand-in /e /v", by_name["XCOPY stand-in /e /v"].ours, 1, data_bytes,
+        rows.append(self.breakdown_row("XCOPY stand-in /e /v", by_name["XCOPY stand-in /e /v"], 1, data_bytes,
                                        start, per_byte))
-        return {"start": start, "verify_with": verify.ours, "verify_without": verify.theirs,
-                "verify_spread": [verify.spread(verify.a), verify.spread(verify.b)], "rows": rows}
+        return {"start": start, "verify_with": verify.a_cpu, "verify_without": verify.b_cpu,
+                "verify_wall": [verify.ours, verify.theirs], "rows": rows}
 
     @staticmethod
-    def breakdown_row(name, total, runs, copied, start, per_byte):
+    def breakdown_row(name, result, runs, copied, start, per_byte):
         # The tool's own process counts as one more start.
         starting = (runs + 1) * start
         verifying = copied * per_byte
-        return {"name": name, "total": total, "runs": runs, "bytes": copied, "start": starting,
-                "verify": verifying, "copy": max(0.0, total - starting - verifying)}
+        return {"name": name, "wall": result.ours, "total": result.a_cpu, "runs": runs, "bytes": copied,
+                "start": starting, "verify": verifying, "copy": max(0.0, result.a_cpu - starting - verifying)}
 
     # ---- the merge for every shape of file ----------------------------------------------------------
 
@@ -729,22 +730,25 @@ def xml_rows(lines, xml):
 
 def breakdown_rows(lines, split):
     lines.append("")
-    lines.append("Where the time goes: one interpreter start (a run of `lumvar-cmd` that finds its source missing) "
-                 "takes %.2f ms; the XCOPY stand-in /e over the data folder takes %.3f s with /v and %.3f s "
-                 "without (ranges %s and %s), the difference is the verification, charged to each row by the "
-                 "bytes it copies; process start is the interpreter runs (counted with strace) and the tool's "
-                 "own process times one start; the rest is the copy itself."
-                 % (split["start"] * 1e3, split["verify_with"], split["verify_without"], split["verify_spread"][0],
-                    split["verify_spread"][1]))
+    lines.append("Where the time goes, in CPU time (user + system, which moves little with the load): one "
+                 "interpreter start (a run of `lumvar-cmd` that finds its source missing) takes %.2f ms; the XCOPY "
+                 "stand-in /e over the data folder takes %.3f s with /v and %.3f s without (wall %.3f and %.3f s); "
+                 "the difference is the verification, charged to each row by the bytes it copies; process start "
+                 "is the interpreter runs (counted with strace) and the tool's own process times one start; the "
+                 "rest is the copy itself. Waiting is wall time beyond the CPU time: for the disk, or for a core "
+                 "on a busy machine."
+                 % (split["start"] * 1e3, split["verify_with"], split["verify_without"], split["verify_wall"][0],
+                    split["verify_wall"][1]))
     lines.append("")
-    lines.append("| What | Total (s) | Interpreter runs | GB copied | Process start (s, share) | "
-                 "Verification (s, share) | Data copy and the rest (s, share) |")
-    lines.append("|---|---|---|---|---|---|---|")
+    lines.append("| What | Wall (s) | CPU (s) | Interpreter runs | GB copied | Process start (CPU s, share) | "
+                 "Verification (CPU s, share) | Data copy and the rest (CPU s, share) | Waiting (s) |")
+    lines.append("|---|---|---|---|---|---|---|---|---|")
     for row in split["rows"]:
         total = row["total"]
-        lines.append("| %s | %.3f | %d | %.2f | %.3f (%.0f%%) | %.3f (%.0f%%) | %.3f (%.0f%%) |"
-                     % (row["name"], total, row["runs"], row["bytes"] / 1e9, row["start"], 100 * row["start"] / total,
-                        row["verify"], 100 * row["verify"] / total, row["copy"], 100 * row["copy"] / total))
+        lines.append("| %s | %.3f | %.3f | %d | %.2f | %.3f (%.0f%%) | %.3f (%.0f%%) | %.3f (%.0f%%) | %.3f |"
+                     % (row["name"], row["wall"], total, row["runs"], row["bytes"] / 1e9, row["start"],
+                        100 * row["start"] / total, row["verify"], 100 * row["verify"] / total, row["copy"],
+                        100 * row["copy"] / total, max(0.0, row["wall"] - total)))
 
 
 def replace_block(doc, begin, end, block):
