@@ -694,9 +694,10 @@ def report(f, doc, plot, figures_path):
     if f["xml"]:
         xml_rows(lines, f["xml"])
     breakdown_rows(lines, f["breakdown"])
-    lines.append("")
-    lines.append("Time against installation size (medians of %d runs at each size but the %d-file one):"
-                 % (f["scale_runs"], main["files"]))
+    if len(f["series"]) > 1:
+        lines.append("")
+        lines.append("Time against installation size (medians of %d runs at each size but the %d-file one):"
+                     % (f["scale_runs"], main["files"]))
     scaling_rows(lines, f, doc, plot, figures_path)
 
 
@@ -768,15 +769,16 @@ def replace_block(doc, begin, end, block):
 
 
 def scaling_rows(lines, f, doc, plot, figures_path):
-    main = f["main"]
     lines.append("")
-    lines.append("| Files | GB | /backup (s) | cp (s) | /restore (s) | cp back (s) |")
-    lines.append("|---|---|---|---|---|---|")
     series = sorted(f["series"].items(), key=lambda item: int(item[0]))
-    for files, row in series:
-        lines.append("| %d | %.2f | %.3f | %.3f | %.3f | %.3f |" % (int(files), row["bytes"] / 1e9, row["backup"][0],
-                                                                   row["backup"][1], row["restore"][0], row["restore"][1]))
+    # One installation size (a run on a disk, say) has no scaling to show.
     if len(series) > 1:
+        lines.append("| Files | GB | /backup (s) | cp (s) | /restore (s) | cp back (s) |")
+        lines.append("|---|---|---|---|---|---|")
+        for files, row in series:
+            lines.append("| %d | %.2f | %.3f | %.3f | %.3f | %.3f |"
+                         % (int(files), row["bytes"] / 1e9, row["backup"][0], row["backup"][1], row["restore"][0],
+                            row["restore"][1]))
         fits = []
         for index, label in ((0, "/backup"), (1, "cp for the backup")):
             fits.append((label, linear_fit([(int(k), v["backup"][index]) for k, v in series])))
