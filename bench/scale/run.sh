@@ -21,9 +21,9 @@ set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${LUMVAR_SCALE_BUILD:-$repo/build/scale}"
 
-for program in cmake python3 gnuplot /usr/bin/time; do
+for program in cmake python3 gnuplot /usr/bin/time strace; do
   if ! command -v "$program" >/dev/null; then
-    echo "missing: $program (Debian packages: cmake python3 gnuplot-nox time libpugixml-dev)" >&2
+    echo "missing: $program (Debian packages: cmake python3 gnuplot-nox time strace libpugixml-dev)" >&2
     exit 1
   fi
 done
