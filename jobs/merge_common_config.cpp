@@ -2,8 +2,11 @@
 // details travel from the saved CommonConfig.xml into the one a new installation brought, whose
 // structure and other contents stay as installed.
 #include <cstddef>
+#include <iterator>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "jobs/restore.h"
 #include "jobs/run_report.h"
@@ -107,31 +110,105 @@ bool LoadDocument(const std::u16string& path, CFileXml& document, const char16_t
     return false;
 }
 
-// Copies from the current child of saved to the current child of live. An attribute the saved
-// element lacks reads as empty and is set so; the results of the edits are not examined.
-void CopyCarried(const CFileXml& saved, CFileXml& live, const Carried& carried) {
+// What the saved document holds for one element of the merge list: whether it was found, and the
+// values it carries, the attributes in list order and then the text.
+struct SavedValues {
+    bool found = false;
+    std::vector<std::u16string> attributes;
+    std::u16string text;
+};
+
+struct SavedEntry {
+    SavedValues values;
+    std::vector<SavedValues> children;
+};
+
+// Reads what the current child of saved carries. An attribute the saved element lacks reads as
+// empty and is later set so.
+SavedValues ReadCarried(const CFileXml& saved, const Carried& carried) {
+    SavedValues values;
+    values.found = true;
     for (const char16_t* attribute : carried.attributes)
-        live.SetChildAttribute(attribute, saved.GetChildAttribute(attribute));
+        values.attributes.push_back(saved.GetChildAttribute(attribute));
     if (carried.text)
-        live.SetChildText(saved.GetChildText());
+        values.text = saved.GetChildText();
+    return values;
 }
 
-// Both documents have the entry's element as current child: each listed child found in both is
-// carried over, every search starting again at the element's first child.
-void MergeChildren(CFileXml& saved, CFileXml& live, std::span<const ChildEntry> children) {
-    saved.EnterElement();
-    live.EnterElement();
-    for (const ChildEntry& child : children) {
-        saved.ResetChildPosition();
-        live.ResetChildPosition();
-        if (!saved.FindChildElement(child.element) || !live.FindChildElement(child.element))
+// Everything the merge takes from the saved document, in the order of the merge list. Each entry
+// is looked for from the top, so the order of the elements does not matter; only the first element
+// of a name counts. The listed children are looked for from the element's first child each time.
+std::vector<SavedEntry> ReadSaved(CFileXml& saved) {
+    std::vector<SavedEntry> entries(std::size(kMergeList));
+    for (std::size_t e = 0; e < std::size(kMergeList); ++e) {
+        const MergeEntry& entry = kMergeList[e];
+        saved.ResetPosition();
+        if (!saved.FindChildElement(entry.element))
             continue;
-        CopyCarried(saved, live, child.carried);
-        run_report::NoteCarried(u"customerInfo/" + std::u16string(child.element), child.carried.attributes,
-                                child.carried.text);
+        entries[e].values = ReadCarried(saved, entry.carried);
+        if (entry.children.empty())
+            continue;
+        entries[e].children.resize(entry.children.size());
+        saved.EnterElement();
+        for (std::size_t c = 0; c < entry.children.size(); ++c) {
+            saved.ResetChildPosition();
+            if (saved.FindChildElement(entry.children[c].element))
+                entries[e].children[c] = ReadCarried(saved, entry.children[c].carried);
+        }
+        saved.LeaveElement();
     }
-    saved.LeaveElement();
-    live.LeaveElement();
+    return entries;
+}
+
+// Writes the values read from the saved element into the current child of live; the results of
+// the edits are not examined. The values are released as they are written.
+void WriteCarried(CFileXml& live, const Carried& carried, SavedValues& values) {
+    for (std::size_t a = 0; a < carried.attributes.size(); ++a) {
+        live.SetChildAttribute(carried.attributes[a], values.attributes[a]);
+        std::u16string().swap(values.attributes[a]);
+    }
+    if (carried.text) {
+        live.SetChildText(values.text);
+        std::u16string().swap(values.text);
+    }
+}
+
+// Carries every value found in the saved document into the element of the same place in live,
+// where live has it too.
+void WriteSaved(CFileXml& live, std::vector<SavedEntry>& entries) {
+    for (std::size_t e = 0; e < std::size(kMergeList); ++e) {
+        const MergeEntry& entry = kMergeList[e];
+        live.ResetPosition();
+        if (!entries[e].values.found || !live.FindChildElement(entry.element))
+            continue;
+        WriteCarried(live, entry.carried, entries[e].values);
+        run_report::NoteCarried(entry.element, entry.carried.attributes, entry.carried.text);
+        if (entry.children.empty())
+            continue;
+        live.EnterElement();
+        for (std::size_t c = 0; c < entry.children.size(); ++c) {
+            live.ResetChildPosition();
+            const ChildEntry& child = entry.children[c];
+            if (!entries[e].children[c].found || !live.FindChildElement(child.element))
+                continue;
+            WriteCarried(live, child.carried, entries[e].children[c]);
+            run_report::NoteCarried(std::u16string(entry.element) + u"/" + child.element, child.carried.attributes,
+                                    child.carried.text);
+        }
+        live.LeaveElement();
+    }
+}
+
+// Loads the live file, merges the saved values into it and hands back its new text; false when
+// the live file cannot be read or parsed. The document's index is gone once this returns, so the
+// index and the encoded bytes of the save are never held at the same time.
+bool MergeIntoLive(const std::u16string& livePath, std::vector<SavedEntry>& entries, std::u16string& text) {
+    CFileXml live;
+    if (!LoadDocument(livePath, live, u"live file"))
+        return false;
+    WriteSaved(live, entries);
+    text = std::move(live.documentText);
+    return true;
 }
 
 }  // namespace
@@ -150,28 +227,21 @@ bool CRestore::MergeCommonConfig() {
         run_report::NoteOutcome(u"saved file: the backup folder is a link or another user's");
         return step.End(false);
     }
-    CFileXml saved;
-    if (!LoadDocument(savedPath, saved, u"saved file"))
-        return step.End(false);
-    CFileXml live;
-    if (!LoadDocument(commonConfigFile, live, u"live file"))
-        return step.End(false);
-
-    for (const MergeEntry& entry : kMergeList) {
-        // Each entry is looked for from the top, so the order of the elements in either file does
-        // not matter; only the first element of a name counts.
-        saved.ResetPosition();
-        live.ResetPosition();
-        if (!saved.FindChildElement(entry.element) || !live.FindChildElement(entry.element))
-            continue;
-        CopyCarried(saved, live, entry.carried);
-        run_report::NoteCarried(entry.element, entry.carried.attributes, entry.carried.text);
-        if (!entry.children.empty())
-            MergeChildren(saved, live, entry.children);
+    // The saved document is read first and dropped before the live one is loaded: only the values
+    // it carries are kept, so a large saved file and a large live file are never held together.
+    std::vector<SavedEntry> entries;
+    {
+        CFileXml saved;
+        if (!LoadDocument(savedPath, saved, u"saved file"))
+            return step.End(false);
+        entries = ReadSaved(saved);
     }
+    std::u16string merged;
+    if (!MergeIntoLive(commonConfigFile, entries, merged))
+        return step.End(false);
     // Written even when nothing changed: the live file always comes out in the tool's UTF-8 form.
     std::u16string message;
-    const bool written = CFileXml::SaveFileText(commonConfigFile, live.documentText, &message);
+    const bool written = CFileXml::SaveFileText(commonConfigFile, merged, &message);
     run_report::NoteOutcome(written ? u"written" : u"writing failed: " + message);
     return step.End(written);
 }

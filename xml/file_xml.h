@@ -174,6 +174,9 @@ private:
     bool SetElementText(std::int32_t element, const std::u16string& text);
     static std::u16string EncodeEntities(std::u16string_view text, EncodeMode mode);
     void ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText);
+    // Replaces count characters at offset by length characters to be written by the caller, with
+    // the growth rule of ReplaceText; returns where they go.
+    char16_t* OpenGap(std::int32_t offset, std::int32_t count, std::size_t length);
     void ShiftOffsets(std::int32_t element, std::int32_t change);
 
     // Record access; element must be below usedCount (0 is the document record).
@@ -206,6 +209,7 @@ private:
     bool TagNameMatches(std::int32_t element, const char16_t* name) const;
     bool ScanCommonNode(TokenCursor& cursor, ScannedNode& node) const;
     std::int32_t ParseElements();
+    std::u16string_view OpenTagName(std::int32_t element) const;
     void CloseUnended(std::int32_t element, std::int32_t& openParent);
     void AdoptFollowingSiblings(std::int32_t element);
     void SetMessageIfEmpty(const std::u16string& message);

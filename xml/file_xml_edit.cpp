@@ -1,6 +1,7 @@
 // Editing: attributes and text content of existing elements, changed by splicing the text and
 // correcting the index arithmetically.
 #include <algorithm>
+#include <cstdint>
 
 #include "xml/file_xml.h"
 #include "xml/file_xml_chars.h"
@@ -42,12 +43,86 @@ std::u16string CFileXml::EncodeEntities(std::u16string_view text, EncodeMode mod
     return out;
 }
 
+namespace {
+
+// Characters below 64 that EncodeEntities replaces, as bits: "<", "&", ">" in both modes, and "'"
+// and '"' in attribute mode.
+constexpr std::uint64_t kContentSpecial = (1ULL << '<') | (1ULL << '&') | (1ULL << '>');
+constexpr std::uint64_t kAttributeSpecial = kContentSpecial | (1ULL << '\'') | (1ULL << '"');
+
+std::uint64_t SpecialsOf(CFileXml::EncodeMode mode) {
+    return mode == CFileXml::EncodeMode::Attribute ? kAttributeSpecial : kContentSpecial;
+}
+
+bool IsSpecial(char16_t c, std::uint64_t specials) {
+    return c < 64 && ((specials >> c) & 1) != 0;
+}
+
+// The replacement of a character that IsSpecial reports.
+std::u16string_view EntityFor(char16_t c) {
+    switch (c) {
+        case u'<':
+            return u"&lt;";
+        case u'&':
+            return u"&amp;";
+        case u'>':
+            return u"&gt;";
+        case u'\'':
+            return u"&apos;";
+        default:
+            return u"&quot;";
+    }
+}
+
+// Number of characters EncodeEntities(text, mode) gives.
+std::size_t EncodedLength(std::u16string_view text, CFileXml::EncodeMode mode) {
+    const std::uint64_t specials = SpecialsOf(mode);
+    std::size_t length = text.size();
+    for (const char16_t c : text) {
+        if (IsSpecial(c, specials))
+            length += EntityFor(c).size() - 1;
+    }
+    return length;
+}
+
+// Writes EncodeEntities(text, mode) at out, which has room for EncodedLength(text, mode)
+// characters; returns the end of what it wrote. Runs without special characters are copied whole.
+char16_t* EncodeInto(std::u16string_view text, CFileXml::EncodeMode mode, char16_t* out) {
+    const std::uint64_t specials = SpecialsOf(mode);
+    const char16_t* s = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+        std::size_t j = i;
+        while (j < size && !IsSpecial(s[j], specials))
+            ++j;
+        out = std::copy(s + i, s + j, out);
+        if (j == size)
+            break;
+        const std::u16string_view entity = EntityFor(s[j]);
+        out = std::copy(entity.begin(), entity.end(), out);
+        i = j + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
 void CFileXml::ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText) {
     const std::size_t newLength = documentText.size() - static_cast<std::size_t>(count) + newText.size();
     if (newLength > documentText.capacity()) {
         documentText.reserve(newLength + newLength / 2 + 128);
     }
     documentText.replace(static_cast<std::size_t>(offset), static_cast<std::size_t>(count), newText);
+}
+
+char16_t* CFileXml::OpenGap(std::int32_t offset, std::int32_t count, std::size_t length) {
+    const std::size_t newLength = documentText.size() - static_cast<std::size_t>(count) + length;
+    if (newLength > documentText.capacity()) {
+        documentText.reserve(newLength + newLength / 2 + 128);
+    }
+    documentText.replace(static_cast<std::size_t>(offset), static_cast<std::size_t>(count), length, u'\0');
+    return documentText.data() + offset;
 }
 
 // Elements are numbered in document order and edits add none, so "every element after e in
@@ -74,14 +149,18 @@ void CFileXml::ShiftOffsets(std::int32_t element, std::int32_t change) {
     }
 }
 
+// The start tag is read whole once, after the splice, to check that it still reads as the same
+// tag; what it read as before comes from the index, which describes the text exactly. The value is
+// encoded straight into its place.
 bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value) {
     if (!IsElement(element) || name == nullptr || !IndexFitsText()) {
         return false;
     }
+    if (&value == &documentText) {
+        return SetElementAttribute(element, name, std::u16string(value));
+    }
     const std::int32_t start = Record(element).start;
     const std::int32_t startTagLength = Record(element).startTagLength;
-    std::u16string quotedValue(1, u'"');
-    quotedValue.append(EncodeEntities(value, EncodeMode::Attribute)).push_back(u'"');
 
     TokenCursor cursor;
     cursor.text =
@@ -90,70 +169,79 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     cursor.matchFlags = matchFlags;
     std::int32_t offset = 0;
     std::int32_t removed = 0;
-    std::u16string inserted;
+    std::u16string before;
     if (!FindAttribute(cursor, name)) {
         // After the last attribute, before blanks and the closing ">", "/>" or "?>".
         offset = std::min(cursor.position, start + startTagLength - 1);
-        inserted.assign(1, u' ').append(name).append(1, u'=').append(quotedValue);
+        before.assign(1, u' ').append(name).append(u"=\"");
     } else if (cursor.isValue) {
         offset = cursor.quoted ? cursor.tokenStart - 1 : cursor.tokenStart;
         removed = cursor.position - offset;
-        inserted = quotedValue;
+        before.assign(1, u'"');
     } else {
         // Written without a value: the name stays and gets one.
         offset = cursor.tokenEnd + 1;
-        inserted.assign(1, u'=').append(quotedValue);
+        before.assign(u"=\"");
     }
 
     // The start tag must still read as the same tag, only longer or shorter: where the attribute
     // reading and the scanner see quotes differently, a splice could otherwise swallow or cut the
-    // tag, and the index would no longer describe the text.
+    // tag, and the index would no longer describe the text. An element is empty ("/>") exactly when
+    // its only tag is the whole element and it is not unended.
+    const ElementRecord& record = Record(element);
+    const std::uint32_t tagFlags =
+        record.length == startTagLength && (record.flags & kUnended) == 0 ? kEmptyElement : 0;
+    const std::u16string tagName(OpenTagName(element));
+    const std::u16string replacedText =
+        documentText.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(removed));
+    const std::size_t insertedLength = before.size() + EncodedLength(value, EncodeMode::Attribute) + 1;
+    // The offsets of the index are 32-bit: no edit makes the text longer than they can describe.
+    if (documentText.size() + insertedLength > kLongestText) {
+        return false;
+    }
+    char16_t* out = OpenGap(offset, removed, insertedLength);
+    out = std::copy(before.begin(), before.end(), out);
+    out = EncodeInto(value, EncodeMode::Attribute, out);
+    *out = u'"';
+    const std::int32_t change = static_cast<std::int32_t>(insertedLength) - removed;
     TokenCursor scan;
     scan.text = documentText;
     scan.position = start;
     scan.matchFlags = matchFlags;
-    ScannedNode before;
-    if (ScanNode(scan, before) != NodeKind::StartTag || before.length != startTagLength) {
-        return false;
-    }
-    // The offsets of the index are 32-bit: no edit makes the text longer than they can describe.
-    if (documentText.size() + inserted.size() > kLongestText) {
-        return false;
-    }
-    const std::u16string replacedText =
-        documentText.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(removed));
-    ReplaceText(offset, removed, inserted);
-    const std::int32_t change = static_cast<std::int32_t>(inserted.size()) - removed;
-    scan.text = documentText;
-    scan.position = start;
     ScannedNode after;
     if (ScanNode(scan, after) != NodeKind::StartTag || after.length != startTagLength + change ||
-        after.nodeFlags != before.nodeFlags || after.text != before.text) {
-        ReplaceText(offset, static_cast<std::int32_t>(inserted.size()), replacedText);
+        after.nodeFlags != tagFlags || after.text != tagName) {
+        ReplaceText(offset, static_cast<std::int32_t>(insertedLength), replacedText);
         return false;
     }
 
-    ElementRecord& record = Record(element);
-    record.startTagLength += change;
-    record.length += change;
+    ElementRecord& changed = Record(element);
+    changed.startTagLength += change;
+    changed.length += change;
     ShiftOffsets(element, change);
     return true;
 }
 
+// The new content is encoded straight into its place in the text: a large value is never held
+// encoded beside the text, nor copied once more into the splice.
 bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) {
     if (!IsElement(element) || Record(element).firstChild != 0 || !IndexFitsText()) {
         return false;
     }
-    const std::u16string content = EncodeEntities(text, EncodeMode::Content);
+    if (&text == &documentText) {
+        return SetElementText(element, std::u16string(text));
+    }
+    const std::size_t contentLength = EncodedLength(text, EncodeMode::Content);
     ElementRecord& record = Record(element);
     // The offsets of the index are 32-bit: no edit makes the text longer than they can describe
     // (an end tag written anew is shorter than the start tag plus 3).
-    if (documentText.size() + content.size() + static_cast<std::size_t>(record.startTagLength) + 3 > kLongestText) {
+    if (documentText.size() + contentLength + static_cast<std::size_t>(record.startTagLength) + 3 > kLongestText) {
         return false;
     }
     std::int32_t offset = record.start + record.startTagLength;
     std::int32_t removed = record.length - record.startTagLength - EndTagLength(element);
-    std::u16string inserted = content;
+    std::u16string before;
+    std::u16string after;
 
     if (record.startTagLength == record.length) {
         // The end tag repeats the name the parser read from the start tag, so that it always
@@ -166,7 +254,8 @@ bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) 
         if (ScanNode(scan, tag) != NodeKind::StartTag) {
             return false;
         }
-        inserted.assign(1, u'>').append(content).append(u"</").append(tag.text);
+        before.assign(1, u'>');
+        after.assign(u"</").append(tag.text);
         const bool selfClosing =
             (record.flags & kUnended) == 0 &&
             documentText[static_cast<std::size_t>(record.start + record.length - 2)] == u'/';
@@ -182,8 +271,12 @@ bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) 
         SetEndTagLength(element, static_cast<std::int32_t>(tag.text.size()) + 3);
     }
 
-    ReplaceText(offset, removed, inserted);
-    const std::int32_t change = static_cast<std::int32_t>(inserted.size()) - removed;
+    const std::size_t insertedLength = before.size() + contentLength + after.size();
+    char16_t* out = OpenGap(offset, removed, insertedLength);
+    out = std::copy(before.begin(), before.end(), out);
+    out = EncodeInto(text, EncodeMode::Content, out);
+    std::copy(after.begin(), after.end(), out);
+    const std::int32_t change = static_cast<std::int32_t>(insertedLength) - removed;
     record.length += change;
     ShiftOffsets(element, change);
     record.flags &= ~kIllFormedContent;

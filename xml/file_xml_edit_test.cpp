@@ -2,6 +2,9 @@
 // parse of the edited text), refusals, and edits on documents with very long tags.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,35 @@
 #include "tests/xml/file_xml_test_support.h"
 
 using xml_testing::Internals;
+
+namespace {
+
+// Allocations of at least this many bytes are counted while it is not 0 (see operator new below).
+std::atomic<std::size_t> countFrom{0};
+std::atomic<int> largeAllocations{0};
+
+}  // namespace
+
+// The replacement pairs malloc with free on purpose; GCC sees only the names new and free.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+// Every allocation of this test program goes through here, so that a test can count the large ones.
+void* operator new(std::size_t size) {
+    const std::size_t from = countFrom.load();
+    if (from != 0 && size >= from)
+        ++largeAllocations;
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
 
 namespace {
 
@@ -299,6 +331,26 @@ TEST(EncodeEntities, ContentAndAttributeModes) {
               u"a&lt;b&gt;&amp;&apos;&quot;");
     const std::u16string many(1000, u'&');
     EXPECT_EQ(Internals<const CFileXml>::EncodeEntities(many, CFileXml::EncodeMode::Content).size(), 5000u);
+}
+
+// A large value is encoded straight into the text: the only allocation of its size is the growth of
+// the text itself, whether it becomes an element's text or an attribute's value.
+TEST_F(XmlEditing, ALargeValueIsCopiedIntoTheTextWithoutFullSizeTemporaries) {
+    std::u16string value;
+    for (int k = 0; k < 100000; ++k)
+        value += u"a&b<\"c\">'";
+    for (const bool attribute : {false, true}) {
+        Parse(u"<r><a/><b>old</b></r>");
+        SelectChild(attribute ? u"a" : u"b");
+        countFrom = value.size() * sizeof(char16_t);
+        largeAllocations = 0;
+        const bool set = attribute ? xml.SetChildAttribute(u"n", value) : xml.SetChildText(value);
+        countFrom = 0;
+        ASSERT_TRUE(set);
+        EXPECT_EQ(largeAllocations.load(), 1) << (attribute ? "attribute" : "text");
+        EXPECT_EQ(attribute ? xml.GetChildAttribute(u"n") : xml.GetChildText(), value);
+        ExpectIndexOfFreshParse();
+    }
 }
 
 TEST(ShiftOffsets, MovesLaterElementsAndLengthensAncestors) {

@@ -1,12 +1,13 @@
 // The element index and the parse that fills it from the nodes the scanner cuts.
 #include <algorithm>
+#include <string_view>
 #include <utility>
-#include <vector>
 
 #include "xml/file_xml.h"
 #include "xml/file_xml_chars.h"
 
 using xml_chars::DecimalText;
+using xml_chars::SkipUntil;
 
 // ---- Construction ------------------------------------------------------------------------------
 
@@ -150,18 +151,30 @@ void CFileXml::AdoptFollowingSiblings(std::int32_t element) {
     }
 }
 
+// The tag name of an open element, read from its start tag in the text: the characters after its
+// "<" up to the first of " \t\n\r/>", exactly what the scanner took as the name of that start tag.
+std::u16string_view CFileXml::OpenTagName(std::int32_t element) const {
+    const char16_t* s = documentText.data();
+    const auto end = static_cast<std::int32_t>(documentText.size());
+    const std::int32_t nameStart = Record(element).start + 1;
+    const std::int32_t nameEnd = SkipUntil<xml_chars::kNameStop>(s, std::min(nameStart + 1, end), end);
+    return std::u16string_view(s + nameStart, static_cast<std::size_t>(nameEnd - nameStart));
+}
+
+// The elements whose end tag is awaited are openParent and its ancestors, depth of them: their
+// names and offsets are read from the index and the text, so the parse keeps no copy of any name
+// and its memory does not grow with the depth of the nesting beyond the index itself.
 std::int32_t CFileXml::ParseElements() {
     TokenCursor cursor;
     cursor.text = documentText;
     cursor.matchFlags = matchFlags;
-    std::vector<ScannedNode> openElements(6);
+    ScannedNode node;
     std::int32_t depth = 0;
     std::int32_t openParent = 0;
     std::int32_t firstElement = 0;
     const std::uint32_t baseLevel = Record(0).flags & kLevelMask;
 
     while (true) {
-        ScannedNode& node = openElements[static_cast<std::size_t>(depth)];
         switch (ScanNode(cursor, node)) {
             case NodeKind::StartTag: {
                 if (usedCount == capacity) {
@@ -194,17 +207,13 @@ std::int32_t CFileXml::ParseElements() {
                     break;
                 }
                 ++depth;
-                if (static_cast<std::size_t>(depth) == openElements.size()) {
-                    openElements.resize(openElements.size() * 2 + 6);
-                }
                 openParent = n;
                 break;
             }
             case NodeKind::EndTag: {
                 std::int32_t element = openParent;
                 std::int32_t k = depth - 1;
-                while (k >= 0 && !NameMatches(cursor, std::u16string_view(
-                                                          openElements[static_cast<std::size_t>(k)].text))) {
+                while (k >= 0 && !NameMatches(cursor, OpenTagName(element))) {
                     element = Record(element).parent;
                     --k;
                 }
@@ -224,14 +233,13 @@ std::int32_t CFileXml::ParseElements() {
                 matched.length = endTagEnd - matched.start;
                 SetEndTagLength(element, node.length);
                 if (k < depth - 1 && messageText.empty()) {
-                    const ScannedNode& inner = openElements[static_cast<std::size_t>(depth - 1)];
                     messageText = u"End tag '" +
                                   std::u16string(cursor.text.substr(
                                       static_cast<std::size_t>(cursor.tokenStart),
                                       static_cast<std::size_t>(cursor.tokenEnd - cursor.tokenStart + 1))) +
                                   u"' at offset " + DecimalText(node.start + 1) +
-                                  u" does not match start tag '" + inner.text + u"' at offset " +
-                                  DecimalText(inner.start);
+                                  u" does not match start tag '" + std::u16string(OpenTagName(openParent)) +
+                                  u"' at offset " + DecimalText(Record(openParent).start);
                 }
                 if (depth - 1 > k) {
                     std::int32_t closed = 0;
@@ -255,10 +263,10 @@ std::int32_t CFileXml::ParseElements() {
                 if (depth > 0) {
                     std::int32_t closed = 0;
                     while (depth > 0) {
-                        const ScannedNode& open = openElements[static_cast<std::size_t>(depth - 1)];
                         if (messageText.empty()) {
-                            messageText = u"Element '" + open.text + u"' at offset " +
-                                          DecimalText(open.start) + u" not ended";
+                            messageText = u"Element '" + std::u16string(OpenTagName(openParent)) +
+                                          u"' at offset " + DecimalText(Record(openParent).start) +
+                                          u" not ended";
                         }
                         closed = openParent;
                         CloseUnended(openParent, openParent);

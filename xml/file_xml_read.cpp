@@ -282,6 +282,7 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
     Match match = Match::None;
     std::int32_t nameStart = 0;
     std::int32_t nameEnd = -1;
+    const std::u16string_view wanted = name != nullptr ? std::u16string_view(name) : std::u16string_view();
 
     auto succeedOnName = [&]() {
         cursor.tokenStart = nameStart;
@@ -349,10 +350,11 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
             }
         } else if (match == Match::AwaitEquals) {
             return succeedOnName();
-        } else if (!quoted) {
+        } else if (!quoted && tokenEnd - tokenStart < static_cast<std::int32_t>(wanted.size())) {
+            // A token longer than the wanted name cannot match it.
             cursor.tokenStart = tokenStart;
             cursor.tokenEnd = tokenEnd;
-            if (NameMatches(cursor, name)) {
+            if (NameMatches(cursor, wanted)) {
                 match = Match::AwaitEquals;
                 nameStart = tokenStart;
                 nameEnd = tokenEnd;

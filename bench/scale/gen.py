@@ -14,6 +14,14 @@
       A "CommonConfig.xml" of about M MB: the merged elements (brand, platform, titolo-language,
       language, titolo-customerInfo, customerInfo with its eleven children) and settings-like bulk.
 
+  gen.py shape --shape NAME --size-mb M --saved FILE --live FILE [--seed S]
+      A saved and a live "CommonConfig.xml" for the merge, one of them about M MB of one shape
+      (the other the usual small file): text-saved, text-live (one huge text value in a merged
+      element), elements (millions of small elements), attributes (millions of attributes on the
+      merged "language" element, before the merged ones), nesting (one chain of nested elements,
+      a million levels at about 17 MB), names (elements and attributes with names of 256 K
+      characters, before the merged elements). See SHAPES.
+
 The same arguments always give the same bytes. An installation folder that already holds the
 manifest of the same arguments is left as it is, so reruns do not write a gigabyte again.
 """
@@ -321,6 +329,63 @@ def common_config(seed, size, variant):
     return "\n".join(body) + "\n"
 
 
+# Shape name: (which file is large, what it is, what one unit of it is).
+SHAPES = {
+    "settings": ("live", "the settings-like file of gen.py config", ""),
+    "text-saved": ("saved", "one text value of M MB in the saved ragioneSociale", ""),
+    "text-live": ("live", "one text value of M MB in the live ragioneSociale", ""),
+    "elements": ("live", "small elements, one per line", "<v k=\"12345\">6</v>, 19 bytes"),
+    "attributes": ("live", "attributes on the live language element, before the merged ones", "a12345=\"67\", 12 bytes"),
+    "nesting": ("live", "one chain of nested elements after customerInfo", "<gruppo> and </gruppo>, 17 bytes a level"),
+    "names": ("live", "elements with 256 K-character names and attributes, before titolo-language", ""),
+}
+LONG_NAME = 256 << 10
+
+
+def huge_value(rng, size):
+    """Text of about size bytes once encoded: words, accented letters and an entity now and then."""
+    words = ["Autofficina", "Forlì", "&amp;", "Città", "Nürnberg", "&lt;nota&gt;", "bar", "rpm", "Müller"]
+    piece = " ".join(rng.choice(words) for _ in range(4096)) + " "
+    raw = len(piece.encode())
+    return piece * (size // raw) + piece[: (size % raw) // 2]
+
+
+def shape_files(shape, size, seed):
+    """The saved and live texts of one shape, the large one about size bytes."""
+    saved = common_config(seed, 64 << 10, "saved")
+    live = common_config(seed + 7, 64 << 10, "live")
+    rng = rng_for(seed, "shape", shape)
+    if shape == "settings":
+        return saved, common_config(seed + 7, size, "live")
+    if shape in ("text-saved", "text-live"):
+        value = huge_value(rng, size)
+        if shape == "text-saved":
+            saved = saved.replace("<ragioneSociale>", "<ragioneSociale>" + value, 1)
+        else:
+            live = live.replace("<ragioneSociale></ragioneSociale>", "<ragioneSociale>%s</ragioneSociale>" % value, 1)
+        return saved, live
+    if shape == "elements":
+        count = size // 19
+        bulk = "".join('<v k="%05d">%d</v>\n' % (n % 100000, n % 10) for n in range(count))
+        return saved, live.replace("</CommonConfig>", bulk + "</CommonConfig>")
+    if shape == "attributes":
+        count = size // 12
+        bulk = "".join(' a%05d="%02d"' % (n % 100000, n % 100) for n in range(count))
+        return saved, live.replace("<language ", "<language" + bulk + " ", 1)
+    if shape == "nesting":
+        levels = size // 17
+        chain = "<gruppo>" * levels + "</gruppo>" * levels + "\n"
+        return saved, live.replace("</CommonConfig>", chain + "</CommonConfig>")
+    if shape == "names":
+        count = max(1, size // (3 * LONG_NAME))
+        bulk = []
+        for n in range(count):
+            name = "impostazione%d_" % n + "x" * LONG_NAME
+            bulk.append('\t<%s %s="1">%d</%s>\n' % (name, "attributo_" + "y" * LONG_NAME, n, name))
+        return saved, live.replace("\t<titolo-language>", "".join(bulk) + "\t<titolo-language>", 1)
+    raise SystemExit("unknown shape: %s" % shape)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="what", required=True)
@@ -336,7 +401,20 @@ def main():
     three.add_argument("--variant", choices=["saved", "live"], required=True)
     three.add_argument("--out", required=True)
     three.add_argument("--seed", type=int, default=2026)
+    four = sub.add_parser("shape")
+    four.add_argument("--shape", choices=sorted(SHAPES), required=True)
+    four.add_argument("--size-mb", type=float, required=True)
+    four.add_argument("--saved", required=True)
+    four.add_argument("--live", required=True)
+    four.add_argument("--seed", type=int, default=2026)
     args = parser.parse_args()
+    if args.what == "shape":
+        saved, live = shape_files(args.shape, int(args.size_mb * (1 << 20)), args.seed)
+        for path, text in ((args.saved, saved), (args.live, live)):
+            os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+            with open(path, "wb") as handle:
+                handle.write(text.encode())
+        return 0
     if args.what == "installation":
         print(json.dumps(installation(args.files, args.out, args.seed)))
     elif args.what == "fresh":

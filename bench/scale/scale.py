@@ -19,11 +19,27 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from gen import SHAPES  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 GEN = os.path.join(HERE, "gen.py")
 BEGIN = "<!-- scale figures: begin (written by bench/scale/run.sh) -->"
 END = "<!-- scale figures: end -->"
+DISK_BEGIN = "<!-- disk figures: begin (written by bench/scale/run.sh on a disk) -->"
+DISK_END = "<!-- disk figures: end -->"
+SHAPE_BEGIN = "<!-- shape figures: begin (written by bench/scale/run.sh --only shapes) -->"
+SHAPE_END = "<!-- shape figures: end -->"
+# Set by --drop-caches: every timed run starts with the page cache emptied (needs root).
+DROP_CACHES = False
+
+
+def drop_caches():
+    """Writes dirty pages out and empties the page cache, so that the next run reads from the disk."""
+    os.sync()
+    with open("/proc/sys/vm/drop_caches", "w") as handle:
+        handle.write("3\n")
 
 
 def log(text):
@@ -107,8 +123,12 @@ class Pair:
         a, b = [], []
         for _ in range(runs):
             self.prepare_ours()
+            if DROP_CACHES:
+                drop_caches()
             a.append(self.ours())
             self.prepare_theirs()
+            if DROP_CACHES:
+                drop_caches()
             b.append(self.theirs())
         return Result(self.name, a, b)
 
@@ -192,10 +212,12 @@ class Bench:
             wipe(theirs_pd)
             os.makedirs(theirs_pd)
 
-        return Pair("/backup", lambda: run([self.lumvar, "/backup", inst + "/suite", inst + "/modules", inst + "/data"],
-                                           env=self.env(ours_pd)),
+        argv = [self.lumvar, "/backup", inst + "/suite", inst + "/modules", inst + "/data"]
+        pair = Pair("/backup", lambda: run(argv, env=self.env(ours_pd)),
                     lambda: run(["/bin/sh", script]), prepare_ours, prepare_theirs,
                     lambda: same_trees(os.path.join(ours_pd, "Lumvar"), os.path.join(theirs_pd, "Lumvar"), "/backup"))
+        pair.argv, pair.env, pair.output, pair.baseline = argv, self.env(ours_pd), ours_pd, None
+        return pair
 
     def write_backup_script(self, inst, backup, script):
         """cp of exactly the files that "/backup" saves, into the same places, with as few cp runs as
@@ -238,10 +260,12 @@ class Bench:
                 shutil.copytree(fresh, target)
             return go
 
-        return Pair("/restore", lambda: run([self.lumvar, "/restore", ours + "/config", ours + "/data", ours + "/common"],
-                                            env=self.env(saved_pd)),
+        argv = [self.lumvar, "/restore", ours + "/config", ours + "/data", ours + "/common"]
+        pair = Pair("/restore", lambda: run(argv, env=self.env(saved_pd)),
                     lambda: run(["/bin/sh", script]), prepare(ours), prepare(theirs),
                     lambda: self.check_restore(ours, theirs))
+        pair.argv, pair.env, pair.output, pair.baseline = argv, self.env(saved_pd), ours, fresh
+        return pair
 
     def check_restore(self, ours, theirs):
         # The merge rewrites our CommonConfig.xml (cp leaves it as installed); compare the rest.
@@ -306,6 +330,137 @@ class Bench:
                                 check=True, capture_output=True, text=True)
         wipe(self.path("out", "count"))
         return int(result.stdout.strip())
+
+    # ---- where the copy time goes -----------------------------------------------------------------
+
+    def start_time(self, rounds=101):
+        """Median CPU time (user + system) of one run of the interpreter that starts, finds its source
+        missing and exits: what each interpreter run costs before a byte is copied."""
+        parameters = '/c XCOPY "%s" "%s/" /i /v /y' % (self.path("no-such-source"), self.path("out", "none"))
+        times = []
+        for _ in range(rounds):
+            process = subprocess.Popen([self.cmd, parameters], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            _, _, usage = os.wait4(process.pid, 0)
+            times.append(usage.ru_utime + usage.ru_stime)
+        return statistics.median(times)
+
+    def interpreter_runs(self, pair):
+        """Interpreter runs that one run of the verb starts, counted with strace, and the bytes it
+        copied; untimed."""
+        pair.prepare_ours()
+        trace = self.path("out", "execve.trace")
+        subprocess.run(["strace", "-f", "-qq", "-e", "trace=execve", "-o", trace] + pair.argv, env=pair.env,
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(trace) as handle:
+            runs = sum(1 for line in handle if "lumvar-cmd" in line and line.rstrip().endswith("= 0"))
+        os.remove(trace)
+        copied = sum(tree_listing(pair.output)[0].values())
+        if pair.baseline:
+            copied -= sum(tree_listing(pair.baseline)[0].values())
+        return runs, copied
+
+    def breakdown(self, inst, table):
+        """Share of verification, process start and data copy in the CPU time (user + system) of
+        /backup, /restore and the XCOPY stand-in, which moves little with the load of the machine:
+        verification from the XCOPY stand-in with and without /v (alternating), per byte; process
+        start from the interpreter runs of each, counted, times the CPU time of one start; the rest
+        is the copy itself. Wall time beyond the CPU time is waiting: for the disk, or for a core."""
+        ours, plain = self.path("out", "xcopy-v"), self.path("out", "xcopy-plain")
+        data = inst + "/data"
+        verify = Pair("XCOPY /e with and without /v",
+                      lambda: run([self.cmd, '/c XCOPY "%s" "%s/" /e /i /v /y' % (data, ours)]),
+                      lambda: run([self.cmd, '/c XCOPY "%s" "%s/" /e /i /y' % (data, plain)]),
+                      lambda: wipe(ours), lambda: wipe(plain),
+                      lambda: same_trees(ours, plain, "XCOPY without /v")).measure(self.args.runs)
+        data_bytes = sum(tree_listing(data)[0].values())
+        per_byte = max(0.0, verify.a_cpu - verify.b_cpu) / data_bytes
+        start = self.start_time()
+        rows = []
+        by_name = {r.name: r for r in table}
+        # Each pair is made just before its run: making the restore pair writes its backup folder into
+        # the output folder, which every run here wipes after it.
+        for name, make in (("/backup", self.backup_pair), ("/restore", self.restore_pair)):
+            runs, copied = self.interpreter_runs(make(inst))
+            rows.append(self.breakdown_row(name, by_name[name], runs, copied, start, per_byte))
+            wipe(self.path("out"))
+            os.makedirs(self.path("out"))
+        rows.append(self.breakdown_row("XCOPY stand-in /e /v", by_name["XCOPY stand-in /e /v"], 1, data_bytes,
+                                       start, per_byte))
+        return {"start": start, "verify_with": verify.a_cpu, "verify_without": verify.b_cpu,
+                "verify_wall": [verify.ours, verify.theirs], "rows": rows}
+
+    @staticmethod
+    def breakdown_row(name, result, runs, copied, start, per_byte):
+        # The tool's own process counts as one more start.
+        starting = (runs + 1) * start
+        verifying = copied * per_byte
+        return {"name": name, "wall": result.ours, "total": result.a_cpu, "runs": runs, "bytes": copied,
+                "start": starting, "verify": verifying, "copy": max(0.0, result.a_cpu - starting - verifying)}
+
+    # ---- the merge for every shape of file ----------------------------------------------------------
+
+    def shape_figures(self):
+        """For each shape of gen.py and each size: the merge end to end as a "/restore" whose backup
+        folder holds only the saved CommonConfig.xml, alternating with the settings-like file of the
+        same size (the reference of throughput); peak memory by GNU time, smallest of three runs."""
+        sizes = self.args.shape_sizes
+        rows = []
+        for size in sizes:
+            cases = {}
+            for shape in SHAPES:
+                folder = self.path("shapes", "%s-%g" % (shape, size))
+                saved, live = os.path.join(folder, "saved.xml"), os.path.join(folder, "live.xml")
+                subprocess.run([sys.executable, GEN, "shape", "--shape", shape, "--size-mb", str(size),
+                                "--saved", saved, "--live", live, "--seed", str(self.args.seed)], check=True)
+                cases[shape] = self.merge_case(folder, saved, live)
+            reference = cases["settings"]
+            for shape in SHAPES:
+                if shape == "settings":
+                    continue
+                case = cases[shape]
+                # The shape and the settings-like file of the same size, alternating.
+                a, b = [], []
+                for _ in range(self.args.shape_runs):
+                    case["prepare"]()
+                    a.append(case["run"]())
+                    reference["prepare"]()
+                    b.append(reference["run"]())
+                result = Result(shape, a, b)
+                peak = min(self.case_peak(case) for _ in range(3))
+                reference_peak = min(self.case_peak(reference) for _ in range(3))
+                row = {"shape": shape, "size_mb": size, "bytes": case["bytes"], "ref_bytes": reference["bytes"],
+                       "seconds": result.ours, "ref_seconds": result.theirs, "spread": result.spread(result.a),
+                       "ref_spread": result.spread(result.b), "peak_kb": peak, "ref_peak_kb": reference_peak,
+                       "cpu": result.a_cpu, "ref_cpu": result.b_cpu,
+                       "load": os.getloadavg()[0]}
+                rows.append(row)
+                log("   %-10s %6.1f MB: %.3f s (settings-like %.3f s), throughput ratio %.2f, peak %.0f MB = %.2f times"
+                    % (shape, case["bytes"] / 1e6, result.ours, result.theirs,
+                       (case["bytes"] / result.ours) / (reference["bytes"] / result.theirs), peak / 1024,
+                       peak * 1024 / case["bytes"]))
+            wipe(self.path("shapes"))
+        return rows
+
+    def merge_case(self, folder, saved, live):
+        pd = os.path.join(folder, "ProgramData")
+        os.makedirs(os.path.join(pd, "Lumvar"))
+        shutil.move(saved, os.path.join(pd, "Lumvar", "CommonConfig.xml"))
+        target = os.path.join(folder, "installation")
+        argv = [self.lumvar, "/restore", target + "/config", target + "/data", target + "/common"]
+
+        def prepare():
+            wipe(target)
+            for sub in ("config", "data", "common"):
+                os.makedirs(os.path.join(target, sub))
+            shutil.copy(live, os.path.join(target, "config", "CommonConfig.xml"))
+
+        return {"prepare": prepare, "run": lambda: run(argv, env=self.env(pd)), "argv": argv, "env": self.env(pd),
+                "bytes": os.path.getsize(live) + os.path.getsize(os.path.join(pd, "Lumvar", "CommonConfig.xml"))}
+
+    @staticmethod
+    def case_peak(case):
+        case["prepare"]()
+        return peak_kb(case["argv"], env=case["env"])
 
     # ---- settings files -------------------------------------------------------------------------
 
@@ -381,6 +536,14 @@ class Bench:
         args = self.args
         started = time.perf_counter()
         log("== Lumvar at scale, work folder %s, %d runs of each side" % (self.work, args.runs))
+        if args.only == "shapes":
+            log("== The merge for every shape of file, sizes %s MB" % ", ".join("%g" % x for x in args.shape_sizes))
+            load = os.getloadavg()[0]
+            rows = self.shape_figures()
+            if not args.keep:
+                wipe(self.work)
+            report_shapes(rows, load, time.perf_counter() - started, args.doc, args.shape_plot)
+            return
         main_size = args.main_files
         sizes = sorted(set(args.sizes) | {main_size})
         installs = {}
@@ -400,12 +563,19 @@ class Bench:
             wipe(self.path("out"))
             os.makedirs(self.path("out"))
         matching = self.matching_files(inst)
+        log("== Where the time goes: XCOPY with and without /v, one interpreter start, interpreter runs")
+        split = self.breakdown(inst, table)
+        log("   %s" % json.dumps(split))
+        wipe(self.path("out"))
+        os.makedirs(self.path("out"))
 
-        log("== Settings file of %.0f MB: load and parse, merge" % args.xml_mb)
-        xml = self.xml_figures()
-        log("   load+parse ours %.3f s  pugixml %.3f s  ratio %.2f"
-            % (xml["parse"]["lumvar"], xml["parse"]["pugixml"], xml["parse"]["lumvar"] / xml["parse"]["pugixml"]))
-        log("   merge: %s" % json.dumps(xml["merge"]))
+        xml = None
+        if args.only == "all":
+            log("== Settings file of %.0f MB: load and parse, merge" % args.xml_mb)
+            xml = self.xml_figures()
+            log("   load+parse ours %.3f s  pugixml %.3f s  ratio %.2f"
+                % (xml["parse"]["lumvar"], xml["parse"]["pugixml"], xml["parse"]["lumvar"] / xml["parse"]["pugixml"]))
+            log("   merge: %s" % json.dumps(xml["merge"]))
 
         log("== Scaling: /backup and /restore against cp for %s files" % ", ".join(str(s) for s in sizes))
         series = {}
@@ -435,6 +605,8 @@ class Bench:
             "table": [{"name": r.name, "ours": r.ours, "theirs": r.theirs, "ours_cpu": r.a_cpu, "theirs_cpu": r.b_cpu,
                        "spread_ours": r.spread(r.a), "spread_theirs": r.spread(r.b)} for r in table],
             "xml": xml,
+            "breakdown": split,
+            "drop_caches": DROP_CACHES,
             "series": {files: {"bytes": installs[files][1]["total_bytes"],
                                "backup": [b.ours, b.theirs], "restore": [r.ours, r.theirs]}
                        for files, (b, r) in series.items()},
@@ -443,6 +615,12 @@ class Bench:
         if not args.keep:
             wipe(self.work)
         report(figures, args.doc, args.plot, args.figures)
+        if args.only == "all":
+            log("== The merge for every shape of file")
+            started = time.perf_counter()
+            load = os.getloadavg()[0]
+            rows = self.shape_figures()
+            report_shapes(rows, load, time.perf_counter() - started, args.doc, args.shape_plot)
 
 
 def machine():
@@ -488,10 +666,11 @@ def verdict(ratio, limit):
 def report(f, doc, plot, figures_path):
     lines = []
     main = f["main"]
-    lines.append("Run of %s on %s; work folder on %s. Wall times are medians of %d runs of each side "
+    lines.append("Run of %s on %s; work folder on %s%s. Wall times are medians of %d runs of each side "
                  "(alternating, after one untimed run of each); the range of all runs is given beside "
                  "each figure. CPU is user + system time of the process and of everything it started."
-                 % (f["date"], f["machine"], f["filesystem"], f["runs"]))
+                 % (f["date"], f["machine"], f["filesystem"],
+                    ", page cache dropped before every timed run" if f.get("drop_caches") else "", f["runs"]))
     lines.append("")
     lines.append("Installation: %d files, %.2f GB; %d matching files in the fumi and gas folders."
                  % (main["files"], main["bytes"] / 1e9, main["matching"]))
@@ -512,7 +691,17 @@ def report(f, doc, plot, figures_path):
         lines.append("| %s | %.3f (%s) | %s | %.3f (%s) | %.2f | %.2f | %s | %s |"
                      % (name, ours, row["spread_ours"], PEERS[name], theirs, row["spread_theirs"], ours / theirs,
                         row["ours_cpu"] / row["theirs_cpu"], text, verdict(ours / theirs, limit)))
-    xml = f["xml"]
+    if f["xml"]:
+        xml_rows(lines, f["xml"])
+    breakdown_rows(lines, f["breakdown"])
+    if len(f["series"]) > 1:
+        lines.append("")
+        lines.append("Time against installation size (medians of %d runs at each size but the %d-file one):"
+                     % (f["scale_runs"], main["files"]))
+    scaling_rows(lines, f, doc, plot, figures_path)
+
+
+def xml_rows(lines, xml):
     parse = xml["parse"]
     ratio = parse["lumvar"] / parse["pugixml"]
     lines.append("| LoadFileText + ParseDocument, %.1f MB settings file | %.3f (fastest %.3f) | pugixml load_file | "
@@ -538,48 +727,158 @@ def report(f, doc, plot, figures_path):
     peak = xml["load_peak_kb"]
     lines.append("| peak memory of load + parse alone | %.1f MB | pugixml load_file | %.1f MB | %.2f | | | |"
                  % (peak["lumvar"] / 1024, peak["pugixml"] / 1024, peak["lumvar"] / peak["pugixml"]))
-    lines.append("")
-    lines.append("Time against installation size (medians of %d runs at each size but the %d-file one):"
-                 % (f["scale_runs"], main["files"]))
-    lines.append("")
-    lines.append("| Files | GB | /backup (s) | cp (s) | /restore (s) | cp back (s) |")
-    lines.append("|---|---|---|---|---|---|")
-    series = sorted(f["series"].items(), key=lambda item: int(item[0]))
-    for files, row in series:
-        lines.append("| %d | %.2f | %.3f | %.3f | %.3f | %.3f |" % (int(files), row["bytes"] / 1e9, row["backup"][0],
-                                                                   row["backup"][1], row["restore"][0], row["restore"][1]))
-    fits = []
-    for index, label in ((0, "/backup"), (1, "cp for the backup")):
-        fits.append((label, linear_fit([(int(k), v["backup"][index]) for k, v in series])))
-    for index, label in ((0, "/restore"), (1, "cp for the restore")):
-        fits.append((label, linear_fit([(int(k), v["restore"][index]) for k, v in series])))
-    lines.append("")
-    lines.append("Straight-line fits of time against the number of files: " + "; ".join(
-        "%s %.3f s per 1,000 files, R² %.3f" % (label, slope * 1000, r2) for label, (slope, _, r2) in fits) + ".")
-    lines.append("")
-    lines.append("![Time against installation size](%s)" % os.path.basename(plot))
-    lines.append("")
-    lines.append("Full run: %.0f s." % f["elapsed"])
-    block = "\n".join(lines)
-    print()
-    print(block)
 
+
+def breakdown_rows(lines, split):
+    lines.append("")
+    lines.append("Where the time goes, in CPU time (user + system, which moves little with the load): one "
+                 "interpreter start (a run of `lumvar-cmd` that finds its source missing) takes %.2f ms; the XCOPY "
+                 "stand-in /e over the data folder takes %.3f s with /v and %.3f s without (wall %.3f and %.3f s); "
+                 "the difference is the verification, charged to each row by the bytes it copies; process start "
+                 "is the interpreter runs (counted with strace) and the tool's own process times one start; the "
+                 "rest is the copy itself. Waiting is wall time beyond the CPU time: for the disk, or for a core "
+                 "on a busy machine."
+                 % (split["start"] * 1e3, split["verify_with"], split["verify_without"], split["verify_wall"][0],
+                    split["verify_wall"][1]))
+    lines.append("")
+    lines.append("| What | Wall (s) | CPU (s) | Interpreter runs | GB copied | Process start (CPU s, share) | "
+                 "Verification (CPU s, share) | Data copy and the rest (CPU s, share) | Waiting (s) |")
+    lines.append("|---|---|---|---|---|---|---|---|---|")
+    for row in split["rows"]:
+        total = row["total"]
+        lines.append("| %s | %.3f | %.3f | %d | %.2f | %.3f (%.0f%%) | %.3f (%.0f%%) | %.3f (%.0f%%) | %.3f |"
+                     % (row["name"], row["wall"], total, row["runs"], row["bytes"] / 1e9, row["start"],
+                        100 * row["start"] / total, row["verify"], 100 * row["verify"] / total, row["copy"],
+                        100 * row["copy"] / total, max(0.0, row["wall"] - total)))
+
+
+def replace_block(doc, begin, end, block):
     if os.path.exists(doc):
         with open(doc) as handle:
             text = handle.read()
     else:
-        text = "# Performance\n\n%s\n%s\n" % (BEGIN, END)
-    if BEGIN in text and END in text:
-        head, rest = text.split(BEGIN, 1)
-        tail = rest.split(END, 1)[1]
-        text = head + BEGIN + "\n" + block + "\n" + END + tail
+        text = "# Performance\n"
+    if begin in text and end in text:
+        head, rest = text.split(begin, 1)
+        tail = rest.split(end, 1)[1]
+        text = head + begin + "\n" + block + "\n" + end + tail
     else:
-        text += "\n%s\n%s\n%s\n" % (BEGIN, block, END)
+        text += "\n%s\n%s\n%s\n" % (begin, block, end)
     with open(doc, "w") as handle:
         handle.write(text)
+
+
+def scaling_rows(lines, f, doc, plot, figures_path):
+    lines.append("")
+    series = sorted(f["series"].items(), key=lambda item: int(item[0]))
+    # One installation size (a run on a disk, say) has no scaling to show.
+    if len(series) > 1:
+        lines.append("| Files | GB | /backup (s) | cp (s) | /restore (s) | cp back (s) |")
+        lines.append("|---|---|---|---|---|---|")
+        for files, row in series:
+            lines.append("| %d | %.2f | %.3f | %.3f | %.3f | %.3f |"
+                         % (int(files), row["bytes"] / 1e9, row["backup"][0], row["backup"][1], row["restore"][0],
+                            row["restore"][1]))
+        fits = []
+        for index, label in ((0, "/backup"), (1, "cp for the backup")):
+            fits.append((label, linear_fit([(int(k), v["backup"][index]) for k, v in series])))
+        for index, label in ((0, "/restore"), (1, "cp for the restore")):
+            fits.append((label, linear_fit([(int(k), v["restore"][index]) for k, v in series])))
+        lines.append("")
+        lines.append("Straight-line fits of time against the number of files: " + "; ".join(
+            "%s %.3f s per 1,000 files, R² %.3f" % (label, slope * 1000, r2) for label, (slope, _, r2) in fits) + ".")
+    lines.append("")
+    on_disk = f["filesystem"] != "tmpfs"
+    if len(series) > 1:
+        lines.append("![Time against installation size](%s)" % os.path.basename(plot))
+        lines.append("")
+    lines.append("Full run: %.0f s." % f["elapsed"])
+    block = "\n".join(lines)
+    print()
+    print(block)
+    if on_disk:
+        replace_block(doc, DISK_BEGIN, DISK_END, block)
+    else:
+        replace_block(doc, BEGIN, END, block)
     with open(figures_path, "w") as handle:
         json.dump(f, handle, indent=1)
-    draw(series, plot)
+    if len(series) > 1:
+        draw(series, plot)
+
+
+SHAPE_UNITS = {name: unit for name, (_, _, unit) in SHAPES.items()}
+
+
+def report_shapes(rows, load, elapsed, doc, plot):
+    lines = ["Run of %s on %s; load average %.1f at the start. Each shape runs end to end as a \"/restore\" whose "
+             "backup folder holds only the saved CommonConfig.xml, alternating with the settings-like file of the "
+             "same size (`gen.py shape --shape settings`); wall times are medians of the runs, throughput is the "
+             "two files' bytes per second (the CPU ratio is the same from user + system time), peak memory the smallest maximum resident set of three runs."
+             % (datetime.datetime.now().strftime("%Y-%m-%d %H:%M"), machine().split(", load")[0], load), "",
+             "| Shape | Files (MB) | Merge (s) | MB/s | Settings-like (s, same size) | Throughput ratio | CPU ratio | "
+             "Peak (MB) | Peak / files | Load | Memory (at most 5) | Time (at least 0.5) |",
+             "|---|---|---|---|---|---|---|---|---|---|---|---|"]
+    for row in rows:
+        mbs = row["bytes"] / 1e6 / row["seconds"]
+        ref = row["ref_bytes"] / 1e6 / row["ref_seconds"]
+        times = row["peak_kb"] * 1024 / row["bytes"]
+        cpu = (row["bytes"] / row["cpu"]) / (row["ref_bytes"] / row["ref_cpu"])
+        lines.append("| %s | %.1f | %.3f (%s) | %.0f | %.3f (%s) | %.2f | %.2f | %.0f | %.2f | %.1f | %s | %s |"
+                     % (row["shape"], row["bytes"] / 1e6, row["seconds"], row["spread"], mbs, row["ref_seconds"],
+                        row["ref_spread"], mbs / ref, cpu, row["peak_kb"] / 1024, times, row["load"],
+                        "met" if times <= 5 else "missed", "met" if mbs / ref >= 0.5 else "missed"))
+    refs = {}
+    for row in rows:
+        refs[row["size_mb"]] = (row["ref_bytes"], row["ref_peak_kb"])
+    lines.append("")
+    lines.append("Settings-like reference: " + "; ".join(
+        "%.1f MB, peak %.0f MB = %.2f times" % (b / 1e6, p / 1024, p * 1024 / b) for b, p in sorted(refs.values())) + ".")
+    lines.append("")
+    lines.append("The shapes (`bench/scale/gen.py shape`): " + "; ".join(
+        "%s: %s%s" % (name, what, " (%s)" % unit if unit else "") for name, (_, what, unit) in SHAPES.items()) + ".")
+    lines.append("")
+    lines.append("![Peak memory against file size for each shape](%s)" % os.path.basename(plot))
+    lines.append("")
+    lines.append("Shapes run: %.0f s." % elapsed)
+    block = "\n".join(lines)
+    print()
+    print(block)
+    replace_block(doc, SHAPE_BEGIN, SHAPE_END, block)
+    draw_shapes(rows, refs, plot)
+
+
+def draw_shapes(rows, refs, plot):
+    if shutil.which("gnuplot") is None:
+        log("gnuplot not found: no plot")
+        return
+    data = plot + ".dat"
+    names = [name for name in SHAPES if name != "settings"]
+    with open(data, "w") as handle:
+        for b, p in sorted(refs.values()):
+            handle.write("%f %f\n" % (b / 1e6, p / 1024))
+        for name in names:
+            handle.write("\n\n")
+            for row in sorted((r for r in rows if r["shape"] == name), key=lambda r: r["bytes"]):
+                handle.write("%f %f\n" % (row["bytes"] / 1e6, row["peak_kb"] / 1024))
+    plots = ["'%s' index 0 using 1:2 with linespoints pt 7 lw 2 title 'settings-like'" % data]
+    for index, name in enumerate(names, start=1):
+        plots.append("'%s' index %d using 1:2 with linespoints pt 7 title '%s'" % (data, index, name))
+    plots.append("5*x with lines dt 2 lc rgb '#888888' title '5 times the files'")
+    plots.append("2*x with lines dt 3 lc rgb '#bbbbbb' title 'the two texts in UTF-16'")
+    script = "\n".join([
+        "set terminal pngcairo size 900,560 font 'sans,11'" if has_pngcairo() else "set terminal png size 900,560",
+        "set output '%s'" % plot,
+        "set title 'Merge (\"/restore\"): peak memory against the size of the two files'",
+        "set xlabel 'saved + live CommonConfig.xml (MB)'",
+        "set ylabel 'maximum resident set (MB)'",
+        "set key top left",
+        "set grid",
+        "set xrange [0:*]",
+        "set yrange [0:*]",
+        "plot " + ", \\\n     ".join(plots),
+    ])
+    subprocess.run(["gnuplot"], input=script, text=True, check=True, capture_output=True)
+    os.remove(data)
 
 
 def linear_fit(points):
@@ -653,7 +952,18 @@ def main():
     parser.add_argument("--figures", default=os.path.join(REPO, "build", "scale", "scale-figures.json"),
                         help="all figures of the run, as JSON")
     parser.add_argument("--keep", action="store_true", help="keep the work folder (generated installations)")
-    Bench(parser.parse_args()).main()
+    parser.add_argument("--only", choices=["all", "copies", "shapes"], default="all",
+                        help="copies: the copy comparisons and their breakdown only; shapes: the merge shapes only")
+    parser.add_argument("--drop-caches", action="store_true",
+                        help="empty the page cache before every timed copy run (needs root; for a disk)")
+    parser.add_argument("--shape-sizes", type=lambda text: [float(s) for s in text.split(",")], default=[25, 100, 200],
+                        help="sizes in MB of the large file of each shape")
+    parser.add_argument("--shape-runs", type=int, default=5, help="timed runs of each shape and of its reference")
+    parser.add_argument("--shape-plot", default=os.path.join(REPO, "docs", "performance-shapes.png"))
+    args = parser.parse_args()
+    global DROP_CACHES
+    DROP_CACHES = args.drop_caches
+    Bench(args).main()
     return 0
 
 
