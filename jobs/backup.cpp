@@ -47,10 +47,12 @@ bool CBackup::SaveGasFiles() {
 bool CBackup::CopyMatchingFiles(const std::u16string& folder, const std::u16string& extension,
                                 BackupTarget target) {
     bool result = true;
-    platform::FindMatchingEntries(folder + u"*." + extension, [&](const std::u16string& name) {
+    // A folder that is there but cannot be listed fails the walk: its files would otherwise be
+    // left out of a backup that reports success.
+    const bool listed = platform::FindMatchingEntries(folder + u"*." + extension, [&](const std::u16string& name) {
         result = CopyToBackup(folder + name, target) && result;
     });
-    return result;
+    return listed && result;
 }
 
 bool CBackup::CopyToBackup(const std::u16string& source, BackupTarget target) {

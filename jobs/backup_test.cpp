@@ -140,6 +140,17 @@ TEST_F(BackupTest, MissingOrEmptyModuleFoldersSaveNothingAndSucceed) {
     EXPECT_TRUE(launcher.commands.empty());
 }
 
+// A module folder that is there but cannot be listed (here a loop of links) is never taken for an
+// empty one: the walk fails, so the backup cannot report success without its files.
+TEST_F(BackupTest, AModuleFolderThatCannotBeListedFailsTheWalk) {
+    std::filesystem::create_directories(temp / "Moduli Officina");
+    std::filesystem::create_symlink("gas", temp / "Moduli Officina" / "fumi");
+    std::filesystem::create_symlink("fumi", temp / "Moduli Officina" / "gas");
+    EXPECT_FALSE(job.SaveFumiFiles());
+    EXPECT_FALSE(job.CopyMatchingFiles(gas, u"xml", BackupTarget::TargetGas));
+    EXPECT_TRUE(launcher.commands.empty());
+}
+
 TEST_F(BackupTest, CopyToBackupIsTheBackupFormOfTheCopyStep) {
     Module("eobd/eobd.ini");
     const std::u16string source = U16(temp / "Moduli Officina" / "eobd" / "eobd.ini");

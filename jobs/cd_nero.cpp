@@ -17,6 +17,16 @@ bool CCDNero::RenameSettingsFile() {
     const std::u16string newName = addinTargetFolder + u"\\settings.xml";
     const std::u16string oldName = addinTargetFolder + u"\\sett.xml";
     run_report::CStepReport step(u"RenameSettingsFile", oldName);
+    // The rename goes through no link: not the add-in folder (from the folder argument down, as the
+    // copy before it), nor either name, so that nothing is renamed outside the named folders.
+    const auto unsafe = [](platform::EntryKind kind) {
+        return kind == platform::EntryKind::Link || kind == platform::EntryKind::Unknown;
+    };
+    if (!NoLinkBelowNamedFolders(addinTargetFolder) || unsafe(platform::EntryKindOf(oldName)) ||
+        unsafe(platform::EntryKindOf(newName))) {
+        run_report::NoteOutcome(u"a link, or an entry that cannot be examined, lies on the way");
+        return step.End(false);
+    }
     const bool renamed = platform::RenameNoReplace(oldName, newName);
     run_report::NoteOutcome(renamed ? u"renamed to settings.xml" : platform::SystemErrorText(errno));
     return step.End(renamed);

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "jobs/copy_step.h"
 #include "jobs/recording_launcher.h"
 #include "tests/support/temp_folder.h"
 
@@ -60,6 +62,47 @@ TEST_F(CdNeroTest, RenameNeverReplacesAnExistingSettingsFile) {
     EXPECT_FALSE(job.RenameSettingsFile());
     EXPECT_EQ(ReadFile(target / "sett.xml"), "<new/>");
     EXPECT_EQ(ReadFile(target / "settings.xml"), "<user/>");
+}
+
+// The rename follows no link below the folder argument; the folder argument itself may be one.
+TEST_F(CdNeroTest, RenameGoesThroughNoLinkBelowTheFolderArgument) {
+    const std::filesystem::path elsewhere = temp / "Elsewhere";
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        bool renamed;
+    } cases[] = {
+        {"the add-in folder a link to a folder outside",
+         [&] {
+             WriteFile(elsewhere / "sett.xml", "<sett/>");
+             std::filesystem::create_directories(temp / "Nero 7");
+             std::filesystem::create_directory_symlink(elsewhere, target);
+         },
+         false},
+        {"sett.xml a link to a file outside",
+         [&] {
+             WriteFile(elsewhere / "sett.xml", "<sett/>");
+             std::filesystem::create_directories(target);
+             std::filesystem::create_symlink(elsewhere / "sett.xml", target / "sett.xml");
+         },
+         false},
+        {"the folder argument itself a link",
+         [&] {
+             WriteFile(elsewhere / "neroaddin" / "sett.xml", "<sett/>");
+             std::filesystem::create_directory_symlink(elsewhere, temp / "Nero 7");
+         },
+         true},
+    };
+    const ScopedNamedFolders named({U16(temp / "Nero 7")});
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(temp / "Nero 7");
+        std::filesystem::remove_all(elsewhere);
+        c.plant();
+        EXPECT_EQ(job.RenameSettingsFile(), c.renamed) << c.what;
+        const std::filesystem::path renamedFolder = c.renamed ? elsewhere / "neroaddin" : elsewhere;
+        EXPECT_EQ(std::filesystem::exists(renamedFolder / "settings.xml"), c.renamed) << c.what;
+        EXPECT_EQ(std::filesystem::exists(renamedFolder / "sett.xml"), !c.renamed) << c.what;
+    }
 }
 
 TEST_F(CdNeroTest, RenameFailsWithoutSett) {

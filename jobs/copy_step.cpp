@@ -322,6 +322,10 @@ bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& tar
     return RunCopy(XcopyParameters(sourceFolder, targetFolder, u"\" /e /i /v /y"));
 }
 
+bool NoLinkBelowNamedFolders(const std::u16string& path) {
+    return NoLinkOnTheWay(path, CheckedFrom(path));
+}
+
 bool IsTrustedBackupFolder(const std::u16string& commonFolder) {
     return platform::IsTrustedFolder(commonFolder + kBackupFolderName);
 }

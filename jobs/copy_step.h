@@ -102,6 +102,11 @@ bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16strin
 // way (ScopedNamedFolders).
 bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& targetFolder);
 
+// True when no folder on path from the folder argument it lies in (ScopedNamedFolders) downward,
+// nor path itself, is a link or reparse point or cannot be examined; without such a folder
+// argument, path's own last name is tested. What does not exist ends the test.
+bool NoLinkBelowNamedFolders(const std::u16string& path);
+
 // True when the backup folder below the common application-data folder (commonFolder + "\\Lumvar")
 // may be read: a folder of its own, not a link or reparse point, owned by SYSTEM, Administrators or
 // the running account. A restore takes nothing from any other.

@@ -81,8 +81,11 @@ bool IsTrustedFolder(const std::u16string& path);
 
 // Walks the entries of one folder that match a wildcard pattern such as folder + "*.crk", letter
 // case ignored, calling visit with each entry's name (not its path). Folders whose names match are
-// reported like files; "." and ".." never are. A missing folder simply matches nothing.
-void FindMatchingEntries(const std::u16string& pattern,
+// reported like files; "." and ".." never are. A missing folder (or a folder on its way that is
+// missing) simply matches nothing and gives true. False when the folder is there, or cannot be
+// examined, but cannot be listed to the end (access denied, a loop of links, a read error): what
+// it holds is then unknown, never taken for nothing.
+bool FindMatchingEntries(const std::u16string& pattern,
                          const std::function<void(const std::u16string& name)>& visit);
 
 // Full path of the command interpreter that RunCommandInterpreter starts.

@@ -298,19 +298,29 @@ bool IsTrustedFolder(const std::u16string& path) {
     return trusted;
 }
 
-void FindMatchingEntries(const std::u16string& pattern,
+bool FindMatchingEntries(const std::u16string& pattern,
                          const std::function<void(const std::u16string& name)>& visit) {
     const std::size_t cut = pattern.find_last_of(u"\\/");
     const std::u16string folder = cut == std::u16string::npos ? u"." : pattern.substr(0, cut + 1);
     const std::u16string wildcard = cut == std::u16string::npos ? pattern : pattern.substr(cut + 1);
+    if (folder.find(u'\0') != std::u16string::npos) return false;
     DIR* dir = ::opendir(NativePath(folder).c_str());
-    if (dir == nullptr) return;
-    while (const dirent* entry = ::readdir(dir)) {
+    // Only "not found" is nothing there (ENOTDIR: a file stands where a folder of the path would).
+    if (dir == nullptr) return errno == ENOENT || errno == ENOTDIR;
+    bool listed = true;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            listed = errno == 0;
+            break;
+        }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         const std::u16string name = FromUtf8(entry->d_name);
         if (WildcardMatches(wildcard, name)) visit(name);
     }
     ::closedir(dir);
+    return listed;
 }
 
 bool RenameNoReplace(const std::u16string& from, const std::u16string& to) {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -152,17 +153,25 @@ TEST(PlatformPosix, PathStateTellsMissingFromUnknown) {
 // The answer PathStateOf gives to a process without administrator rights: the superuser passes
 // every permission check, so a child process gives its rights up first (to "nobody") and reports
 // the state through its exit status.
-std::string StateSeenByAnOrdinaryUser(const std::u16string& path) {
+// The exit status of a child that gives up administrator rights (to "nobody") and runs the test;
+// 100 when it could not give them up, -1 when it did not end normally.
+int ExitStatusAsAnOrdinaryUser(const std::function<int()>& test) {
     const pid_t child = ::fork();
     if (child == 0) {
         if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(100);
-        ::_exit(static_cast<int>(platform::PathStateOf(path)));
+        ::_exit(test());
     }
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+std::string StateSeenByAnOrdinaryUser(const std::u16string& path) {
+    const int code = ExitStatusAsAnOrdinaryUser([&] { return static_cast<int>(platform::PathStateOf(path)); });
+    if (code < 0)
         return "child failed";
-    const int code = WEXITSTATUS(status);
     if (code > static_cast<int>(platform::PathState::Unknown))
         return "could not give up rights";
     return StateName(static_cast<platform::PathState>(code));
@@ -220,6 +229,49 @@ TEST(PlatformPosix, WildcardWalkIgnoresCaseAndListsOnlyTheFolderItself) {
               (std::vector<std::u16string>{u"TWO.CRK", u"folder.crk", u"one.crk", u"three.Crk"}));
     EXPECT_EQ(Matches(folder + u"*.opa"), std::vector<std::u16string>{});
     EXPECT_EQ(Matches(U16(temp / "missing") + u"\\*.crk"), std::vector<std::u16string>{});
+}
+
+// Only a folder that is not there matches nothing; one that is there (or cannot be examined) but
+// cannot be listed fails the walk, so that its files are never silently left out.
+TEST(PlatformPosix, WildcardWalkFailsWhereTheFolderCannotBeListed) {
+    TempFolder temp;
+    WriteFile(temp / "fumi" / "a.crk", "x");
+    WriteFile(temp / "closed" / "a.crk", "x");
+    WriteFile(temp / "file", "x");
+    std::filesystem::create_symlink("loop-b", temp / "loop-a");
+    std::filesystem::create_symlink("loop-a", temp / "loop-b");
+    const std::u16string root = U16(temp.path()) + u"\\";
+    const auto walk = [](const std::u16string& folder) {
+        return platform::FindMatchingEntries(folder + u"*.crk", [](const std::u16string&) {});
+    };
+    const struct {
+        const char* what;
+        std::u16string folder;
+        bool listed;
+    } cases[] = {
+        {"a folder", root + u"fumi\\", true},
+        {"a missing folder", root + u"missing\\", true},
+        {"below a missing folder", root + u"missing\\fumi\\", true},
+        {"a file in place of the folder", root + u"file\\", true},
+        {"a loop of links", root + u"loop-a\\", false},
+        {"below a loop of links", root + u"loop-a\\fumi\\", false},
+        {"a name longer than the file system allows", root + std::u16string(300, u'n') + u"\\", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(walk(c.folder), c.listed) << c.what;
+    }
+
+    // Everyone may reach the scratch folder; only its owner may list "closed" or look inside it.
+    std::filesystem::permissions(temp.path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+                                                  std::filesystem::perms::others_exec);
+    std::filesystem::permissions(temp / "closed", std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(temp / "fumi", std::filesystem::perms::none);
+    for (const auto& [what, folder] : {std::pair{"a folder that may not be read", root + u"closed\\"},
+                                      std::pair{"below a folder that may not be searched", root + u"fumi\\sub\\"}}) {
+        EXPECT_EQ(ExitStatusAsAnOrdinaryUser([&] { return walk(folder) ? 1 : 0; }), 0) << what;
+    }
+    std::filesystem::permissions(temp / "closed", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(temp / "fumi", std::filesystem::perms::owner_all);
 }
 
 // Sets the process's umask for as long as the object lives.
@@ -370,6 +422,8 @@ TEST(PlatformPosix, ProtectedFolderAcceptsOneMadeMeanwhileByAnotherProcess) {
 #ifdef SYS_mkdir
     folderCalls.push_back(SYS_mkdir);
 #endif
+    if (const std::string why = testing_support::SupervisionUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
     int made = 0;
     const int result = testing_support::RunSupervised(
         folderCalls, [&] { return platform::CreateProtectedFolder(U16(folder)) ? 0 : 1; },
@@ -378,7 +432,7 @@ TEST(PlatformPosix, ProtectedFolderAcceptsOneMadeMeanwhileByAnotherProcess) {
             ::chmod(folder.c_str(), 0700);
             return testing_support::CallAnswer{};
         });
-    ASSERT_NE(result, 126) << "system call filters are not available here";
+    ASSERT_NE(result, 126) << "the system call filter could not be installed";
     EXPECT_EQ(made, 1);
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(S_ISDIR(ModeOf(folder)));

@@ -533,19 +533,26 @@ bool IsTrustedFolder(const std::u16string& path) {
     return true;
 }
 
-void FindMatchingEntries(const std::u16string& pattern,
+bool FindMatchingEntries(const std::u16string& pattern,
                          const std::function<void(const std::u16string& name)>& visit) {
     WIN32_FIND_DATAW entry{};
     const HANDLE search = ::FindFirstFileW(Wide(pattern).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
+    if (search == INVALID_HANDLE_VALUE) {
+        // Nothing matches, or the folder (or one on its way) is not there; anything else (access
+        // denied, a name the system refuses, an unreachable share) leaves the folder unread.
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+    }
+    bool more = true;
+    while (more) {
         const std::wstring_view name(entry.cFileName);
-        if (name == L"." || name == L"..")
-            continue;
-        visit(Utf16(name));
-    } while (::FindNextFileW(search, &entry));
+        if (name != L"." && name != L"..")
+            visit(Utf16(name));
+        more = ::FindNextFileW(search, &entry) != 0;
+    }
+    const bool listed = ::GetLastError() == ERROR_NO_MORE_FILES;
     ::FindClose(search);
+    return listed;
 }
 
 namespace {

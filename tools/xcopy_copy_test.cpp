@@ -390,6 +390,8 @@ namespace {
 // beside it) with the given linkat flags refused; the destination must then hold exactly the two
 // copies, with the source's permission bits.
 void CopyWithLinksRefused(const fs::path& temp, unsigned refusedFlags) {
+    if (const std::string why = testing_support::SyscallFiltersUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
     WriteFile(temp / "new.ini", "[nuovo]\n");
     WriteFile(temp / "old.ini", "[sostituito]\n");
     WriteFile(temp / "dest" / "old.ini", "an older and much longer version of the file\n");
@@ -434,6 +436,8 @@ std::string Patterned(std::size_t size) {
 // Where the file system refuses the kernel's copy (copy_file_range, then sendfile as well), the
 // file goes through sendfile or a buffer, and arrives whole over many blocks, with or without /v.
 TEST_F(XcopyRun, WhereTheKernelRefusesToCopyTheFileItIsCopiedWholeAnotherWay) {
+    if (const std::string why = testing_support::SupervisionUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
     const std::string data = Patterned(3 * 1024 * 1024 + 12345);
     WriteFile(temp_ / "big.bin", data);
     const struct {
@@ -456,7 +460,7 @@ TEST_F(XcopyRun, WhereTheKernelRefusesToCopyTheFileItIsCopiedWholeAnotherWay) {
                 const int error = call.number == SYS_copy_file_range ? refusal.copyRange : refusal.sendfile;
                 return error == 0 ? CallAnswer{} : CallAnswer{false, -1, error};
             });
-        ASSERT_NE(code, 126) << "system call filters are not available here";
+        ASSERT_NE(code, 126) << "the system call filter could not be installed";
         EXPECT_EQ(code, 0) << trace;
         EXPECT_TRUE(ReadFile(destination / "big.bin") == data) << trace;
     }
@@ -468,6 +472,8 @@ TEST_F(XcopyRun, WhereTheKernelRefusesToCopyTheFileItIsCopiedWholeAnotherWay) {
 // Small files are read back, large ones compared through memory maps; all bytes are zero, so
 // that only the lengths tell the two apart.
 TEST_F(XcopyRun, VerificationFailsWhenTheCopyIsShorterThanTheSourceOrTheSourceGrew) {
+    if (const std::string why = testing_support::SupervisionUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
     enum class Fault { ReportsUnwrittenBytes, ReportsAnEarlyEnd, SourceGrows };
     const struct {
         Fault fault;
@@ -500,7 +506,7 @@ TEST_F(XcopyRun, VerificationFailsWhenTheCopyIsShorterThanTheSourceOrTheSourceGr
                 }
                 return CallAnswer{};
             });
-        ASSERT_NE(code, 126) << "system call filters are not available here";
+        ASSERT_NE(code, 126) << "the system call filter could not be installed";
         EXPECT_GE(held, 1) << trace;
         EXPECT_EQ(code, 5) << trace;
         EXPECT_FALSE(fs::exists(destination / "zeros.bin")) << trace;

@@ -3,6 +3,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace testing_support {
 
@@ -105,7 +107,94 @@ void Supervise(int listener, pid_t child, const std::function<CallAnswer(const H
     }
 }
 
+// Errors by which the system says that it has no such facility (too old a kernel, one built
+// without it, a container's filter forbidding it, a supervisor already above this process).
+bool FacilityMissing(int error) {
+    return error == ENOSYS || error == EINVAL || error == EPERM || error == EACCES || error == EBUSY;
+}
+
+std::string Missing(const char* what, int error) {
+    return std::string(what) + " not available here: " + std::strerror(error);
+}
+
+// The trial of SyscallFiltersUnavailable: a filter that allows everything.
+std::string TryPlainFilter() {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return {};
+    if (pid == 0) {
+        sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+        const sock_fprog program = {1, &allow};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            ::_exit(errno > 0 && errno < 256 ? errno : 255);
+        ::_exit(0);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return {};
+    const int error = WEXITSTATUS(status);
+    return error != 0 && FacilityMissing(error) ? Missing("system call filters are", error) : std::string();
+}
+
+// The trial of SupervisionUnavailable: a child holds one getppid, which is let go on.
+std::string TrySupervision() {
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(sockets[0]);
+        ::close(sockets[1]);
+        return {};
+    }
+    if (pid == 0) {
+        ::close(sockets[0]);
+        const int listener = HoldCalls({SYS_getppid});
+        if (listener < 0)
+            ::_exit(errno > 0 && errno < 256 ? errno : 255);
+        if (!SendDescriptor(sockets[1], listener))
+            ::_exit(255);
+        ::_exit(::syscall(SYS_getppid) > 0 ? 0 : 255);
+    }
+    ::close(sockets[1]);
+    const int listener = ReceiveDescriptor(sockets[0]);
+    ::close(sockets[0]);
+    std::string reason;
+    if (listener >= 0) {
+        pollfd wait{listener, POLLIN, 0};
+        seccomp_notif request{};
+        if (::poll(&wait, 1, 10000) == 1 && ::ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &request) == 0) {
+            seccomp_notif_resp response{};
+            response.id = request.id;
+            response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+            if (::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &response) != 0 && FacilityMissing(errno))
+                reason = Missing("letting a held system call go on is", errno);
+        }
+        ::close(listener);
+        // Closing the listener ends a call still held; the child is killed only if it still hangs.
+        if (!reason.empty())
+            ::kill(pid, SIGKILL);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return reason;
+    const int error = WEXITSTATUS(status);
+    if (listener < 0 && error != 0 && FacilityMissing(error))
+        return Missing("system call filters with a supervisor are", error);
+    return reason;
+}
+
 }  // namespace
+
+std::string SupervisionUnavailable() {
+    static const std::string reason = TrySupervision();
+    return reason;
+}
+
+std::string SyscallFiltersUnavailable() {
+    static const std::string reason = TryPlainFilter();
+    return reason;
+}
 
 int RunSupervised(const std::vector<int>& numbers, const std::function<int()>& child,
                   const std::function<CallAnswer(const HeldCall& call)>& answer) {

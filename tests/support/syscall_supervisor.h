@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace testing_support {
@@ -28,6 +29,15 @@ struct CallAnswer {
 // with what it returns. Each held call is passed to answer() in the calling process. The child's
 // exit code, or -1 when it could not be run or did not exit normally (126: the filter could not
 // be installed).
+// Why this system cannot run RunSupervised (its kernel, or a container's own filter, offers no
+// system call filters, no supervisor for them, or no way to let a held call go on); empty when it
+// can. Found out once, in a child process. Any other failure of the trial is left to the test
+// itself to report, as a fault.
+std::string SupervisionUnavailable();
+
+// The same for a plain filter (seccomp filter mode, no supervisor).
+std::string SyscallFiltersUnavailable();
+
 int RunSupervised(const std::vector<int>& numbers, const std::function<int()>& child,
                   const std::function<CallAnswer(const HeldCall& call)>& answer);
 

@@ -9,7 +9,8 @@
 //                               exit code, or prints "not started" and exits with 255
 //   exists <path>               PathStateOf(path): prints "present", "missing" or "unknown"
 //   absolute <path>             prints AbsolutePath(path), or "failed" when it is empty
-//   find <pattern>              prints the name of every matching entry, one a line, sorted
+//   find <pattern>              prints the name of every matching entry, one a line, sorted,
+//                               then "failed" when the folder could not be listed
 //   rename <from> <to>          prints "ok" or "failed"
 //   read <path>                 ReadFileExclusive: prints the bytes, or "failed"
 //   read-held <path>            the same while this program holds the file open itself
@@ -227,11 +228,13 @@ int Probe(const std::vector<std::u16string>& args) {
     }
     if (command == u"find" && count == 3) {
         std::vector<std::u16string> names;
-        platform::FindMatchingEntries(args[2],
-                                      [&names](const std::u16string& name) { names.push_back(name); });
+        const bool listed = platform::FindMatchingEntries(
+            args[2], [&names](const std::u16string& name) { names.push_back(name); });
         std::sort(names.begin(), names.end());
         for (const auto& name : names)
             Print(name);
+        if (!listed)
+            Print(u"failed");
         return 0;
     }
     if (command == u"rename" && count == 4) {

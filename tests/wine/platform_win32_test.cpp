@@ -202,6 +202,8 @@ TEST_F(WinePlatformTest, FindMatchesWildcardIgnoringCaseAndSkipsDotEntries) {
     WriteFile(temp_ / "fumi" / "B.CRK", "2");
     WriteFile(temp_ / "fumi" / "c.txt", "3");
     WriteFile(temp_ / "fumi" / "folder.crk" / "inside.crk", "4");
+    std::filesystem::create_symlink("loop-b", temp_ / "loop-a");
+    std::filesystem::create_symlink("loop-a", temp_ / "loop-b");
     const struct {
         std::u16string pattern;
         const char* expected;
@@ -210,6 +212,9 @@ TEST_F(WinePlatformTest, FindMatchesWildcardIgnoringCaseAndSkipsDotEntries) {
         {Drive(temp_ / "fumi") + u"\\*", "B.CRK\na.crk\nc.txt\nfolder.crk\n"},
         {Drive(temp_ / "fumi") + u"\\*.ini", ""},
         {Drive(temp_ / "missing") + u"\\*.crk", ""},
+        {Drive(temp_ / "missing" / "fumi") + u"\\*.crk", ""},
+        // A folder that cannot be listed is never taken for an empty one.
+        {Drive(temp_ / "loop-a") + u"\\*.crk", "failed\n"},
     };
     for (const auto& c : cases) {
         const ProbeResult result = Probe({u"find", c.pattern});
