@@ -320,6 +320,29 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
             return match != Match::None ? succeedOnName() : fail();
         }
         const char16_t c = s[p];
+        if (!atTagName && match == Match::None && !valueNext &&
+            !Has(c, xml_chars::kAttributeStop | xml_chars::kTagSpecial)) {
+            // The usual shape, a name, "=" and a quoted value, taken in one step when the name is
+            // not the wanted one; the steps below give the same for it, one token at a time. Such a
+            // name holds nothing the scanner looks at, so it reads the three as they are read here.
+            const std::int32_t equals =
+                xml_chars::SkipUntil<xml_chars::kAttributeStop | xml_chars::kTagSpecial>(s, p + 1, end);
+            if (end - equals >= 2 && s[equals] == u'=' && (s[equals + 1] == u'"' || s[equals + 1] == u'\'')) {
+                const std::int32_t close = xml_chars::SkipUntilChar(s, equals + 2, end, s[equals + 1]);
+                bool other = close < end;
+                if (other && equals - p <= static_cast<std::int32_t>(wanted.size())) {
+                    cursor.tokenStart = p;
+                    cursor.tokenEnd = equals - 1;
+                    other = !NameMatches(cursor, wanted);
+                }
+                if (other) {
+                    scanAfterEquals = false;
+                    afterLast = close + 1;
+                    p = close + 1;
+                    continue;
+                }
+            }
+        }
         const bool quoted = c == u'"' || c == u'\'';
         std::int32_t tokenStart = p;
         std::int32_t tokenEnd = 0;
