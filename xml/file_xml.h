@@ -86,6 +86,12 @@ public:
         std::uint32_t matchFlags = 0;
         bool quoted = false;   // the token was written between quotes
         bool isValue = false;  // FindAttribute found a value, not a bare attribute name
+        // Left by FindAttribute for a cursor that starts just after the "<" of a start tag: whether
+        // the scanner's reading of the tag at offset scanAt is known to be outside quotes, and then
+        // whether a quote there would open a value (the scanner has just read an "=").
+        std::int32_t scanAt = -1;
+        bool scanKnown = false;
+        bool scanAfterEquals = false;
     };
 
     // One node cut by ScanNode.
@@ -171,6 +177,7 @@ private:
     static std::u16string DecodeEntities(std::u16string_view text, std::int32_t start, std::int32_t count);
 
     bool SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value);
+    bool EndsSameTag(std::int32_t start, std::int32_t tagLength, std::uint32_t tagFlags) const;
     bool SetElementText(std::int32_t element, const std::u16string& text);
     static std::u16string EncodeEntities(std::u16string_view text, EncodeMode mode);
     void ReplaceText(std::int32_t offset, std::int32_t count, std::u16string_view newText);

@@ -6,6 +6,8 @@
 #include "xml/file_xml.h"
 #include "xml/file_xml_chars.h"
 
+using xml_chars::IsBlank;
+
 bool CFileXml::SetChildAttribute(const char16_t* name, const std::u16string& value) {
     return SetElementAttribute(childPosition, name, value);
 }
@@ -149,9 +151,24 @@ void CFileXml::ShiftOffsets(std::int32_t element, std::int32_t change) {
     }
 }
 
-// The start tag is read whole once, after the splice, to check that it still reads as the same
-// tag; what it read as before comes from the index, which describes the text exactly. The value is
-// encoded straight into its place.
+// The tag a start tag of length tagLength at start ends with: a ">", and an empty-element mark as
+// the scanner gives it (a "/" before the ">" that follows a blank or a quote; the tag name is
+// always more than two characters before the ">" here).
+bool CFileXml::EndsSameTag(std::int32_t start, std::int32_t tagLength, std::uint32_t tagFlags) const {
+    const auto close = static_cast<std::size_t>(start + tagLength - 1);
+    if (tagLength < 3 || close >= documentText.size() || documentText[close] != u'>') {
+        return false;
+    }
+    const char16_t last = documentText[close - 1];
+    const char16_t beforeLast = documentText[close - 2];
+    const bool empty = last == u'/' && (IsBlank(beforeLast) || beforeLast == u'\'' || beforeLast == u'"');
+    return (empty ? kEmptyElement : 0) == tagFlags;
+}
+
+// The start tag must read as the same tag after the splice: what it read as before comes from the
+// index, which describes the text exactly. Where the attribute lookup shows the scanner's state at
+// the splice, that and a look at the tag's end prove it; otherwise the tag is read whole again. The
+// value is encoded straight into its place.
 bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, const std::u16string& value) {
     if (!IsElement(element) || name == nullptr || !IndexFitsText()) {
         return false;
@@ -170,19 +187,40 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     std::int32_t offset = 0;
     std::int32_t removed = 0;
     std::u16string before;
+    // The scanner's state at offset that makes the tag read the same after the splice, and whether
+    // the replaced text takes the scanner from that state back outside quotes with no "=" pending.
+    bool afterEqualsAtOffset = false;
+    bool replacedEndsPlain = true;
     if (!FindAttribute(cursor, name)) {
         // After the last attribute, before blanks and the closing ">", "/>" or "?>".
         offset = std::min(cursor.position, start + startTagLength - 1);
         before.assign(1, u' ').append(name).append(u"=\"");
+        // The name must read as one plain run to the scanner.
+        const auto nameLength = static_cast<std::int32_t>(before.size()) - 3;
+        replacedEndsPlain = nameLength > 0 && xml_chars::SkipUntil<xml_chars::kTagSpecial>(
+                                                  before.data(), 1, nameLength + 1) == nameLength + 1;
     } else if (cursor.isValue) {
         offset = cursor.quoted ? cursor.tokenStart - 1 : cursor.tokenStart;
         removed = cursor.position - offset;
         before.assign(1, u'"');
+        afterEqualsAtOffset = true;
+        // A quoted value ends at its closing quote; an unquoted one reads as a plain run when it
+        // holds no character the scanner looks at.
+        replacedEndsPlain =
+            cursor.quoted ? cursor.position == cursor.tokenEnd + 2
+                          : xml_chars::SkipUntil<xml_chars::kTagSpecial>(documentText.data(), offset,
+                                                                          cursor.position) == cursor.position;
     } else {
         // Written without a value: the name stays and gets one.
         offset = cursor.tokenEnd + 1;
         before.assign(u"=\"");
     }
+    // Where the scanner reads the tag up to offset outside quotes, in the state the attribute
+    // reading found, the new text "...=\"value\"" leaves it outside quotes with no "=" pending, as
+    // the replaced text did; the rest of the tag is the same text read from the same state, so the
+    // tag reads the same, only longer or shorter. Otherwise the whole tag is read again below.
+    const bool sameReading = cursor.scanKnown && cursor.scanAt == offset &&
+                             cursor.scanAfterEquals == afterEqualsAtOffset && replacedEndsPlain;
 
     // The start tag must still read as the same tag, only longer or shorter: where the attribute
     // reading and the scanner see quotes differently, a splice could otherwise swallow or cut the
@@ -204,15 +242,17 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
     out = EncodeInto(value, EncodeMode::Attribute, out);
     *out = u'"';
     const std::int32_t change = static_cast<std::int32_t>(insertedLength) - removed;
-    TokenCursor scan;
-    scan.text = documentText;
-    scan.position = start;
-    scan.matchFlags = matchFlags;
-    ScannedNode after;
-    if (ScanNode(scan, after) != NodeKind::StartTag || after.length != startTagLength + change ||
-        after.nodeFlags != tagFlags || after.text != tagName) {
-        ReplaceText(offset, static_cast<std::int32_t>(insertedLength), replacedText);
-        return false;
+    if (!sameReading || !EndsSameTag(start, startTagLength + change, tagFlags)) {
+        TokenCursor scan;
+        scan.text = documentText;
+        scan.position = start;
+        scan.matchFlags = matchFlags;
+        ScannedNode after;
+        if (ScanNode(scan, after) != NodeKind::StartTag || after.length != startTagLength + change ||
+            after.nodeFlags != tagFlags || after.text != tagName) {
+            ReplaceText(offset, static_cast<std::int32_t>(insertedLength), replacedText);
+            return false;
+        }
     }
 
     ElementRecord& changed = Record(element);

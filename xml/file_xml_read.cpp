@@ -283,6 +283,17 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
     std::int32_t nameStart = 0;
     std::int32_t nameEnd = -1;
     const std::u16string_view wanted = name != nullptr ? std::u16string_view(name) : std::u16string_view();
+    // How the scanner reads the tag up to p, followed token by token while both readings agree:
+    // outside quotes, and whether an "=" was its last character that is not a blank. Once a token
+    // could be read differently by the two, the scanner's state is no longer known.
+    bool scanKnown = false;
+    bool scanAfterEquals = false;
+    bool nameScanKnown = false;
+    auto reportScan = [&](std::int32_t at, bool known, bool afterEquals) {
+        cursor.scanAt = at;
+        cursor.scanKnown = known;
+        cursor.scanAfterEquals = afterEquals;
+    };
 
     auto succeedOnName = [&]() {
         cursor.tokenStart = nameStart;
@@ -290,12 +301,14 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
         cursor.position = nameEnd + 1;
         cursor.quoted = false;
         cursor.isValue = false;
+        reportScan(nameEnd + 1, nameScanKnown, false);
         return true;
     };
     auto fail = [&]() {
         cursor.tokenStart = keptStart;
         cursor.tokenEnd = keptEnd;
         cursor.position = afterLast;
+        reportScan(afterLast, scanKnown, scanAfterEquals);
         return false;
     };
 
@@ -307,6 +320,29 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
             return match != Match::None ? succeedOnName() : fail();
         }
         const char16_t c = s[p];
+        if (!atTagName && match == Match::None && !valueNext &&
+            !Has(c, xml_chars::kAttributeStop | xml_chars::kTagSpecial)) {
+            // The usual shape, a name, "=" and a quoted value, taken in one step when the name is
+            // not the wanted one; the steps below give the same for it, one token at a time. Such a
+            // name holds nothing the scanner looks at, so it reads the three as they are read here.
+            const std::int32_t equals =
+                xml_chars::SkipUntil<xml_chars::kAttributeStop | xml_chars::kTagSpecial>(s, p + 1, end);
+            if (end - equals >= 2 && s[equals] == u'=' && (s[equals + 1] == u'"' || s[equals + 1] == u'\'')) {
+                const std::int32_t close = xml_chars::SkipUntilChar(s, equals + 2, end, s[equals + 1]);
+                bool other = close < end;
+                if (other && equals - p <= static_cast<std::int32_t>(wanted.size())) {
+                    cursor.tokenStart = p;
+                    cursor.tokenEnd = equals - 1;
+                    other = !NameMatches(cursor, wanted);
+                }
+                if (other) {
+                    scanAfterEquals = false;
+                    afterLast = close + 1;
+                    p = close + 1;
+                    continue;
+                }
+            }
+        }
         const bool quoted = c == u'"' || c == u'\'';
         std::int32_t tokenStart = p;
         std::int32_t tokenEnd = 0;
@@ -329,9 +365,32 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
             tokenEnd = next - 1;
         }
 
+        const bool knownBefore = scanKnown;
+        const bool afterEqualsBefore = scanAfterEquals;
+        if (atTagName) {
+            // The scanner's tag name runs to a blank, "/" or ">"; this token ends at the same place
+            // when one of those follows it, and the scanner then starts outside quotes.
+            scanKnown = !quoted && next < end && Has(s[next], xml_chars::kNameStop);
+            scanAfterEquals = false;
+        } else if (scanKnown) {
+            if (quoted) {
+                // The scanner takes a quote as one only after an "="; it then ends where this token does.
+                scanKnown = scanAfterEquals && next > tokenEnd + 1;
+                scanAfterEquals = false;
+            } else if (c == u'=' && next == p + 1) {
+                scanAfterEquals = !scanAfterEquals;
+            } else if (xml_chars::SkipUntil<xml_chars::kTagSpecial>(s, p, next) < next) {
+                scanKnown = false;
+            } else {
+                scanAfterEquals = false;
+            }
+        }
+
         if (atTagName) {
             atTagName = false;
         } else if (!quoted && (c == u'>' || c == u'/' || c == u'?')) {
+            scanKnown = knownBefore;
+            scanAfterEquals = afterEqualsBefore;
             return match != Match::None ? succeedOnName() : fail();
         } else if (match == Match::AwaitValue) {
             cursor.tokenStart = tokenStart;
@@ -339,6 +398,7 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
             cursor.position = next;
             cursor.quoted = quoted;
             cursor.isValue = true;
+            reportScan(p, knownBefore, afterEqualsBefore);
             return true;
         } else if (valueNext) {
             valueNext = false;
@@ -358,6 +418,7 @@ bool CFileXml::FindAttribute(TokenCursor& cursor, const char16_t* name) {
                 match = Match::AwaitEquals;
                 nameStart = tokenStart;
                 nameEnd = tokenEnd;
+                nameScanKnown = scanKnown;
             }
         }
         afterLast = next;
