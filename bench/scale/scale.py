@@ -651,6 +651,8 @@ TARGETS = {
     "XCOPY stand-in /e /v": ("at most 1.3 times", 1.3),
     "copy step per file": ("at most 0.5 times", 0.5),
 }
+# On a disk the copies wait for the same device as their peers, and /restore is held to 1.3.
+DISK_TARGETS = dict(TARGETS, **{"/restore": ("at most 1.3 times", 1.3)})
 PEERS = {
     "/backup": "cp of the same files (one cp -r for the data folder)",
     "/restore": "cp of the same twelve items back",
@@ -680,7 +682,7 @@ def report(f, doc, plot, figures_path):
     for row in f["table"]:
         name = row["name"]
         ours, theirs = row["ours"], row["theirs"]
-        text, limit = TARGETS[name]
+        text, limit = (DISK_TARGETS if f["filesystem"] != "tmpfs" else TARGETS)[name]
         if name == "copy step per file":
             per = main["matching"]
             lines.append("| %s (%d files; per file) | %.3f (%.2f ms, %s) | %s | %.3f (%.2f ms, %s) | %.2f | %.2f | %s | %s |"
