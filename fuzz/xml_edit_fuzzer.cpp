@@ -32,8 +32,9 @@ bool SameShape(const CFileXml& a, const CFileXml& b, std::int32_t n, bool level)
     const CFileXml::ElementRecord& x = Internals(a).Record(n);
     const CFileXml::ElementRecord& y = Internals(b).Record(n);
     return x.start == y.start && x.length == y.length && x.startTagLength == y.startTagLength &&
-           Internals(a).EndTagLength(n) == Internals(b).EndTagLength(n) && x.parent == y.parent && x.firstChild == y.firstChild &&
-           x.next == y.next && x.prev == y.prev && (!level || Internals(a).Level(n) == Internals(b).Level(n));
+           Internals(a).EndTagLength(n) == Internals(b).EndTagLength(n) && x.parent == y.parent &&
+           x.firstChild == y.firstChild && x.next == y.next && x.prev == y.prev &&
+           (!level || Internals(a).Level(n) == Internals(b).Level(n));
 }
 
 }  // namespace
@@ -86,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(SameShape(xml, fresh, n, firstWellFormed));
         Check(Internals(xml).GetElementText(n) == Internals(fresh).GetElementText(n));
         for (const char16_t* name : {u"a", u"name", u"v"}) {
-            Check(Internals(xml).GetElementAttribute(n, name) == Internals(fresh).GetElementAttribute(n, name));
+            Check(Internals(xml).GetElementAttribute(n, name) ==
+                  Internals(fresh).GetElementAttribute(n, name));
         }
     }
     // Navigation from the top through every level cannot fail harmfully.

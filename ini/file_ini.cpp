@@ -31,7 +31,6 @@ char16_t FoldCase(char c) {
     return FoldCase(static_cast<char16_t>(static_cast<unsigned char>(c)));
 }
 
-
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
         return false;
@@ -227,7 +226,9 @@ private:
         }
         const std::string_view name = afterBrackets.substr(0, close);
         const std::string_view rest = afterBrackets.substr(close + 1);
-        const auto sectionName = [this](std::int32_t i) { return pendingSections[static_cast<std::size_t>(i)].name; };
+        const auto sectionName = [this](std::int32_t i) {
+            return pendingSections[static_cast<std::size_t>(i)].name;
+        };
         const std::uint32_t nameHash = FoldedHash(name);
         if (sectionIndex.Find(name, nameHash, sectionName) >= 0) {
             skippingRepeatedSection = true;
@@ -296,7 +297,9 @@ private:
     }
 
     // The line is kept, with ";" in front of it, as a comment.
-    void AddComment(std::string_view raw) { lines.AddNew().SetTextLine(WidenCommented(raw, arena), WideString()); }
+    void AddComment(std::string_view raw) {
+        lines.AddNew().SetTextLine(WidenCommented(raw, arena), WideString());
+    }
 
     // An accepted section or entry, as the bytes of the file.
     struct PendingSection {
@@ -312,7 +315,7 @@ private:
     CArray<CFileIni::Sezione, CFileIni::Sezione>& sections;
     std::pmr::memory_resource* arena;
     std::vector<PendingSection> pendingSections;  // in file order
-    std::vector<PendingEntry> pendingEntries;      // of every section, in file order
+    std::vector<PendingEntry> pendingEntries;     // of every section, in file order
     FoldedIndex sectionIndex;
     FoldedIndex entryKeys;  // of the current section
     std::int32_t currentSection = -1;

@@ -49,9 +49,9 @@ bool CBackup::CopyMatchingFiles(const std::u16string& folder, const std::u16stri
     bool result = true;
     // A folder that is there but cannot be listed fails the walk: its files would otherwise be
     // left out of a backup that reports success.
-    const bool listed = platform::FindMatchingEntries(folder + u"*." + extension, [&](const std::u16string& name) {
-        result = CopyToBackup(folder + name, target) && result;
-    });
+    const bool listed = platform::FindMatchingEntries(
+        folder + u"*." + extension,
+        [&](const std::u16string& name) { result = CopyToBackup(folder + name, target) && result; });
     return listed && result;
 }
 

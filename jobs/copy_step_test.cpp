@@ -15,8 +15,8 @@
 
 namespace {
 
-using testing_support::RecordingLauncher;
 using testing_support::ReadFile;
+using testing_support::RecordingLauncher;
 using testing_support::ScopedEnv;
 using testing_support::TempFolder;
 using testing_support::U16;

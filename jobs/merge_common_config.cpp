@@ -192,8 +192,8 @@ void WriteSaved(CFileXml& live, std::vector<SavedEntry>& entries) {
             if (!entries[e].children[c].found || !live.FindChildElement(child.element))
                 continue;
             WriteCarried(live, child.carried, entries[e].children[c]);
-            run_report::NoteCarried(std::u16string(entry.element) + u"/" + child.element, child.carried.attributes,
-                                    child.carried.text);
+            run_report::NoteCarried(std::u16string(entry.element) + u"/" + child.element,
+                                    child.carried.attributes, child.carried.text);
         }
         live.LeaveElement();
     }

@@ -23,8 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::FillFileSystem;
 using testing_support::ReadFile;
-using testing_support::ScopedTmpfs;
 using testing_support::ScopedEnv;
+using testing_support::ScopedTmpfs;
 using testing_support::TempFolder;
 using testing_support::U16;
 using testing_support::WriteFile;
@@ -363,7 +363,6 @@ TEST_F(MergeCommonConfigTest, AnUnknownCommonApplicationDataFolderFails) {
     EXPECT_FALSE(job.MergeCommonConfig());
     EXPECT_EQ(ReadFile(LiveFile()), kGoodLive);
 }
-
 
 // Writing the live file on a full disk fails the step, and the installed file survives whole.
 TEST_F(MergeCommonConfigTest, AFullDiskFailsTheMergeAndKeepsTheLiveFile) {

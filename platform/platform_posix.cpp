@@ -34,14 +34,17 @@ bool CreateFolders(const std::string& path) {
         if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
             return false;
         }
-        if (slash == std::string::npos) break;
+        if (slash == std::string::npos)
+            break;
         pos = slash + 1;
     }
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t FoldAscii(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 // Wildcard match with "*" (any run) and "?" (any one character), ASCII letter case ignored.
 bool WildcardMatches(std::u16string_view pattern, std::u16string_view name) {
@@ -62,7 +65,8 @@ bool WildcardMatches(std::u16string_view pattern, std::u16string_view name) {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
     return p == pattern.size();
 }
 
@@ -116,17 +120,20 @@ int CreateLockedTemporary(const std::string& folder, const std::string& stem, st
 // whose lock is held belongs to a save still running, in this process or another, and stays.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& stem) {
     DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
+    if (dir == nullptr)
+        return;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        if (!save_temporary::IsTemporary<char>(entry->d_name, stem, kUniqueLength, {})) continue;
+        if (!save_temporary::IsTemporary<char>(entry->d_name, stem, kUniqueLength, {}))
+            continue;
         const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
+        if (fd < 0)
+            continue;
         struct stat opened {};
         struct stat named {};
         if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && opened.st_dev == named.st_dev &&
-            opened.st_ino == named.st_ino)
+            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
             ::unlinkat(dirFd, entry->d_name, 0);
         ::close(fd);
     }
@@ -146,40 +153,52 @@ bool TakeIdentity(int fd, const struct stat& original) {
 
 void HideConsole() {}
 
-bool InitializeFramework() { return true; }
+bool InitializeFramework() {
+    return true;
+}
 
 std::u16string CommonAppDataFolder() {
     const char* configured = std::getenv("ProgramData");
     std::string folder = (configured != nullptr && *configured != '\0') ? configured : "/var/lib";
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     // Every copy asks for the folder; one stat answers when it is there already.
     struct stat info {};
     const bool present = ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    if (!present && !CreateFolders(folder)) return {};
+    if (!present && !CreateFolders(folder))
+        return {};
     return FromUtf8(folder);
 }
 
 PathState PathStateOf(const std::u16string& path) {
     // The system would test only the part before a NUL, another path.
-    if (path.find(u'\0') != std::u16string::npos) return PathState::Unknown;
+    if (path.find(u'\0') != std::u16string::npos)
+        return PathState::Unknown;
     struct stat info {};
-    if (::stat(NativePath(path).c_str(), &info) == 0) return PathState::Present;
+    if (::stat(NativePath(path).c_str(), &info) == 0)
+        return PathState::Present;
     // ENOTDIR: a file stands where the path needs a folder, so that folder does not exist.
-    if (errno == ENOENT || errno == ENOTDIR) return PathState::Missing;
+    if (errno == ENOENT || errno == ENOTDIR)
+        return PathState::Missing;
     return PathState::Unknown;
 }
 
 std::u16string AbsolutePath(const std::u16string& path) {
-    if (path.empty()) return {};
-    if (path.front() == u'/' || path.front() == u'\\') return path;
+    if (path.empty())
+        return {};
+    if (path.front() == u'/' || path.front() == u'\\')
+        return path;
     char* const current = ::getcwd(nullptr, 0);
-    if (current == nullptr) return {};
+    if (current == nullptr)
+        return {};
     const std::string folder = current;
     std::free(current);
     // A working folder whose name is not UTF-8 has no faithful UTF-16 form.
     std::u16string absolute = FromUtf8(folder);
-    if (folder.empty() || folder.front() != '/' || ToUtf8(absolute) != folder) return {};
-    if (absolute.back() != u'/') absolute += u'/';
+    if (folder.empty() || folder.front() != '/' || ToUtf8(absolute) != folder)
+        return {};
+    if (absolute.back() != u'/')
+        absolute += u'/';
     return absolute + path;
 }
 
@@ -303,10 +322,12 @@ bool FindMatchingEntries(const std::u16string& pattern,
     const std::size_t cut = pattern.find_last_of(u"\\/");
     const std::u16string folder = cut == std::u16string::npos ? u"." : pattern.substr(0, cut + 1);
     const std::u16string wildcard = cut == std::u16string::npos ? pattern : pattern.substr(cut + 1);
-    if (folder.find(u'\0') != std::u16string::npos) return false;
+    if (folder.find(u'\0') != std::u16string::npos)
+        return false;
     DIR* dir = ::opendir(NativePath(folder).c_str());
     // Only "not found" is nothing there (ENOTDIR: a file stands where a folder of the path would).
-    if (dir == nullptr) return errno == ENOENT || errno == ENOTDIR;
+    if (dir == nullptr)
+        return errno == ENOENT || errno == ENOTDIR;
     bool listed = true;
     for (;;) {
         errno = 0;
@@ -315,9 +336,11 @@ bool FindMatchingEntries(const std::u16string& pattern,
             listed = errno == 0;
             break;
         }
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
         const std::u16string name = FromUtf8(entry->d_name);
-        if (WildcardMatches(wildcard, name)) visit(name);
+        if (WildcardMatches(wildcard, name))
+            visit(name);
     }
     ::closedir(dir);
     return listed;
@@ -326,33 +349,40 @@ bool FindMatchingEntries(const std::u16string& pattern,
 bool RenameNoReplace(const std::u16string& from, const std::u16string& to) {
     const std::string source = NativePath(from);
     const std::string target = NativePath(to);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
     // File systems without RENAME_NOREPLACE: a hard link fails when the new name exists.
-    if (::link(source.c_str(), target.c_str()) != 0) return false;
+    if (::link(source.c_str(), target.c_str()) != 0)
+        return false;
     return ::unlink(source.c_str()) == 0;
 }
 
 bool ReadFileExclusive(const std::u16string& path, std::string& bytes) {
     // Non-blocking, so that a FIFO never holds the open up; it is refused below.
     const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     // Another process that holds the file locked makes this open fail, as a file opened without
     // sharing does on Windows.
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && NotRegularError(info.st_mode) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    bool ok =
+        ::fstat(fd, &info) == 0 && NotRegularError(info.st_mode) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (ok) {
         bytes.assign(static_cast<std::size_t>(info.st_size), '\0');
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 && errno == EINTR)
+                continue;
             if (got < 0) {
                 ok = false;
                 break;
             }
             // The file ends sooner than it did when it was sized: what it holds now is read.
-            if (got == 0) break;
+            if (got == 0)
+                break;
             done += static_cast<std::size_t>(got);
         }
         bytes.resize(done);
@@ -372,7 +402,8 @@ std::FILE* OpenFile(const std::u16string& path, const char* mode) {
     // Non-blocking, so that a FIFO never holds the open up; a writer's file is emptied only once it
     // is known to be a regular file.
     const std::string native = NativePath(path);
-    const int fd = ::open(native.c_str(), (reading ? O_RDONLY : O_WRONLY | O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(native.c_str(), (reading ? O_RDONLY : O_WRONLY | O_CREAT) | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         // A socket, or a FIFO without a reader for a writer, cannot be opened at all.
         struct stat info {};
@@ -382,11 +413,14 @@ std::FILE* OpenFile(const std::u16string& path, const char* mode) {
     }
     struct stat info {};
     int error = ::fstat(fd, &info) == 0 ? NotRegularError(info.st_mode) : errno;
-    if (error == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) error = errno;
-    if (error == 0 && !reading && ::ftruncate(fd, 0) != 0) error = errno;
+    if (error == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error == 0 && !reading && ::ftruncate(fd, 0) != 0)
+        error = errno;
     std::FILE* file = error == 0 ? ::fdopen(fd, mode) : nullptr;
     if (file == nullptr) {
-        if (error == 0) error = errno;
+        if (error == 0)
+            error = errno;
         ::close(fd);
         errno = error;
     }
@@ -395,7 +429,8 @@ std::FILE* OpenFile(const std::u16string& path, const char* mode) {
 
 bool FileLength(std::FILE* file, std::uint64_t& length) {
     struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0) return false;
+    if (::fstat(::fileno(file), &info) != 0)
+        return false;
     length = static_cast<std::uint64_t>(info.st_size);
     return true;
 }
@@ -426,15 +461,18 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
     const std::string stem = TemporaryStem(folder, name);
     std::string temporary;
     const int fd = CreateLockedTemporary(folder, stem, temporary);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
 
     bool ok = !replacing || TakeIdentity(fd, original);
     std::size_t done = 0;
     while (ok && done < bytes.size()) {
         const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote < 0 && errno == EINTR)
+            continue;
         if (wrote <= 0) {
-            if (wrote == 0) errno = ENOSPC;
+            if (wrote == 0)
+                errno = ENOSPC;
             ok = false;
             break;
         }
@@ -463,16 +501,19 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
 }
 
 std::u16string SystemErrorText(int errorNumber) {
-    if (errorNumber == kErrorNotRegularFile) return u"Not a regular file";
+    if (errorNumber == kErrorNotRegularFile)
+        return u"Not a regular file";
     std::u16string text = FromUtf8(std::strerror(errorNumber));
     const std::size_t cut = text.find_first_of(u"\r\n");
-    if (cut != std::u16string::npos) text.resize(cut);
+    if (cut != std::u16string::npos)
+        text.resize(cut);
     return text;
 }
 
 bool EnvironmentValue(const std::u16string& name, std::u16string& value) {
     const char* found = std::getenv(ToUtf8(name).c_str());
-    if (found == nullptr) return false;
+    if (found == nullptr)
+        return false;
     value = FromUtf8(found);
     return true;
 }
@@ -480,9 +521,11 @@ bool EnvironmentValue(const std::u16string& name, std::u16string& value) {
 AppendFile OpenAppendFile(const std::u16string& path) {
     // O_NONBLOCK keeps a named pipe without a reader from stalling the run; it is refused below
     // like every other thing that is not a plain file.
-    const int fd = ::open(NativePath(path).c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
-    if (fd < 0) return kNoAppendFile;
+    const int fd =
+        ::open(NativePath(path).c_str(),
+               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
+    if (fd < 0)
+        return kNoAppendFile;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -492,19 +535,23 @@ AppendFile OpenAppendFile(const std::u16string& path) {
 }
 
 bool AppendToFile(AppendFile file, std::string_view bytes) {
-    if (file == kNoAppendFile) return false;
+    if (file == kNoAppendFile)
+        return false;
     const int fd = static_cast<int>(file);
     while (!bytes.empty()) {
         const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
         bytes.remove_prefix(static_cast<std::size_t>(wrote));
     }
     return true;
 }
 
 void CloseAppendFile(AppendFile file) {
-    if (file != kNoAppendFile) ::close(static_cast<int>(file));
+    if (file != kNoAppendFile)
+        ::close(static_cast<int>(file));
 }
 
 }  // namespace platform

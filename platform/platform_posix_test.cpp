@@ -1,12 +1,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,7 +34,8 @@ using testing_support::WriteFile;
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, hadOld_ = true;
+        if (const char* old = std::getenv(name))
+            old_ = old, hadOld_ = true;
         ::setenv(name, value.c_str(), 1);
     }
     ~ScopedEnv() {
@@ -137,7 +138,8 @@ TEST(PlatformPosix, PathStateTellsMissingFromUnknown) {
         {"a missing file", root + u"folder\\missing.ini", PathState::Missing},
         {"below a missing folder", root + u"missing\\file.ini", PathState::Missing},
         {"below two missing folders", root + u"missing\\deeper\\file.ini", PathState::Missing},
-        {"a file in place of a folder of the path", root + u"folder\\file.ini\\below.ini", PathState::Missing},
+        {"a file in place of a folder of the path", root + u"folder\\file.ini\\below.ini",
+         PathState::Missing},
         {"a link to nothing", root + u"dangling", PathState::Missing},
         {"a loop of links", root + u"loop-a", PathState::Unknown},
         {"below a loop of links", root + u"loop-a\\file.ini", PathState::Unknown},
@@ -158,7 +160,8 @@ TEST(PlatformPosix, PathStateTellsMissingFromUnknown) {
 int ExitStatusAsAnOrdinaryUser(const std::function<int()>& test) {
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(100);
         ::_exit(test());
     }
@@ -169,7 +172,8 @@ int ExitStatusAsAnOrdinaryUser(const std::function<int()>& test) {
 }
 
 std::string StateSeenByAnOrdinaryUser(const std::u16string& path) {
-    const int code = ExitStatusAsAnOrdinaryUser([&] { return static_cast<int>(platform::PathStateOf(path)); });
+    const int code =
+        ExitStatusAsAnOrdinaryUser([&] { return static_cast<int>(platform::PathStateOf(path)); });
     if (code < 0)
         return "child failed";
     if (code > static_cast<int>(platform::PathState::Unknown))
@@ -181,7 +185,8 @@ TEST(PlatformPosix, PathStateBelowAFolderThatMayNotBeSearchedIsUnknown) {
     TempFolder temp;
     WriteFile(temp / "closed" / "file.ini", "x");
     // Everyone may reach the scratch folder; only its owner may look inside "closed".
-    std::filesystem::permissions(temp.path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+    std::filesystem::permissions(temp.path(), std::filesystem::perms::owner_all |
+                                                  std::filesystem::perms::group_exec |
                                                   std::filesystem::perms::others_exec);
     std::filesystem::permissions(temp / "closed", std::filesystem::perms::none);
     const std::u16string closed = U16(temp / "closed");
@@ -262,12 +267,14 @@ TEST(PlatformPosix, WildcardWalkFailsWhereTheFolderCannotBeListed) {
     }
 
     // Everyone may reach the scratch folder; only its owner may list "closed" or look inside it.
-    std::filesystem::permissions(temp.path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+    std::filesystem::permissions(temp.path(), std::filesystem::perms::owner_all |
+                                                  std::filesystem::perms::group_exec |
                                                   std::filesystem::perms::others_exec);
     std::filesystem::permissions(temp / "closed", std::filesystem::perms::owner_exec);
     std::filesystem::permissions(temp / "fumi", std::filesystem::perms::none);
-    for (const auto& [what, folder] : {std::pair{"a folder that may not be read", root + u"closed\\"},
-                                      std::pair{"below a folder that may not be searched", root + u"fumi\\sub\\"}}) {
+    for (const auto& [what, folder] :
+         {std::pair{"a folder that may not be read", root + u"closed\\"},
+          std::pair{"below a folder that may not be searched", root + u"fumi\\sub\\"}}) {
         EXPECT_EQ(ExitStatusAsAnOrdinaryUser([&] { return walk(folder) ? 1 : 0; }), 0) << what;
     }
     std::filesystem::permissions(temp / "closed", std::filesystem::perms::owner_all);
@@ -286,7 +293,8 @@ private:
 
 mode_t ModeOf(const std::filesystem::path& path) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return 0;
+    if (::lstat(path.c_str(), &info) != 0)
+        return 0;
     return info.st_mode;
 }
 
@@ -460,7 +468,8 @@ TEST(PlatformPosix, RenameNeverReplacesAnExistingFile) {
     EXPECT_FALSE(platform::RenameNoReplace(U16(temp / "sett.xml"), U16(temp / "settings.xml")));
     EXPECT_EQ(ReadFile(temp / "settings.xml"), "old");
     std::filesystem::remove(temp / "settings.xml");
-    EXPECT_TRUE(platform::RenameNoReplace(U16(temp.path()) + u"\\\\sett.xml", U16(temp.path()) + u"\\\\settings.xml"));
+    EXPECT_TRUE(platform::RenameNoReplace(U16(temp.path()) + u"\\\\sett.xml",
+                                          U16(temp.path()) + u"\\\\settings.xml"));
     EXPECT_EQ(ReadFile(temp / "settings.xml"), "new");
     EXPECT_FALSE(std::filesystem::exists(temp / "sett.xml"));
     EXPECT_FALSE(platform::RenameNoReplace(U16(temp / "sett.xml"), U16(temp / "other.xml")));
@@ -503,9 +512,11 @@ TEST(PlatformPosix, ReplaceFileContentsSwapsTheWholeFileAndKeepsItsIdentity) {
         mode_t mode;
         uid_t owner;
         gid_t group;
-    } rows[] = {{0640, 0, 0}, {0604, 0, 0}, {0444, 0, 0}, {0600, 65534, 65534}, {0664, 1234, 5678}, {02775, 1234, 100}};
+    } rows[] = {{0640, 0, 0},         {0604, 0, 0},       {0444, 0, 0},
+                {0600, 65534, 65534}, {0664, 1234, 5678}, {02775, 1234, 100}};
     for (const auto& row : rows) {
-        if (row.owner != 0 && ::geteuid() != 0) continue;
+        if (row.owner != 0 && ::geteuid() != 0)
+            continue;
         const std::filesystem::path file = temp / "CommonConfig.xml";
         WriteFile(file, "old text");
         if (row.owner != 0) {
@@ -525,7 +536,8 @@ TEST(PlatformPosix, ReplaceFileContentsSwapsTheWholeFileAndKeepsItsIdentity) {
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 1);
         std::filesystem::remove(file);
     }
-    if (::geteuid() != 0) GTEST_SKIP() << "owner and group are kept only as root; the mode rows ran";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "owner and group are kept only as root; the mode rows ran";
 }
 
 // Installer rights over folders users can write: a symbolic link at the settings file's path is
@@ -536,7 +548,8 @@ TEST(PlatformPosix, ReplaceFileContentsReplacesALinkAndNeverWritesThroughIt) {
     for (const char* target : {"protected/secret.xml", "nowhere.xml", "protected"}) {
         std::filesystem::create_symlink(temp / target, temp / "CommonConfig.xml");
         ASSERT_TRUE(platform::ReplaceFileContents(U16(temp / "CommonConfig.xml"), "<new/>")) << target;
-        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(temp / "CommonConfig.xml")))
+        EXPECT_TRUE(
+            std::filesystem::is_regular_file(std::filesystem::symlink_status(temp / "CommonConfig.xml")))
             << target;
         EXPECT_EQ(ReadFile(temp / "CommonConfig.xml"), "<new/>");
         std::filesystem::remove(temp / "CommonConfig.xml");
@@ -591,7 +604,8 @@ TEST(PlatformPosix, ExclusiveReadFailsOnAReadError) {
     TempFolder temp;
     WriteFile(temp / "eobd.ini", std::string(300000, 'k'));
     const testing_support::ScopedReadFault fault(temp / "eobd.ini", 0);
-    if (!fault.active()) GTEST_SKIP() << fault.reason();
+    if (!fault.active())
+        GTEST_SKIP() << fault.reason();
     std::string bytes;
     EXPECT_FALSE(platform::ReadFileExclusive(U16(temp / "eobd.ini"), bytes));
     EXPECT_GT(fault.refused(), 0);
@@ -604,10 +618,12 @@ TEST(PlatformPosix, SaveTemporaryNamesFitTheFolderWhateverTheTargetsName) {
     using platform::save_temporary::Stem;
     const std::string accented = "\xC3\xA9";  // two bytes, one character
     std::vector<std::string> names;
-    for (std::size_t length = 1; length <= 255; ++length) names.push_back(std::string(length, 'n'));
+    for (std::size_t length = 1; length <= 255; ++length)
+        names.push_back(std::string(length, 'n'));
     for (std::size_t length = 1; length <= 127; ++length) {
         std::string name;
-        for (std::size_t i = 0; i < length; ++i) name += accented;
+        for (std::size_t i = 0; i < length; ++i)
+            name += accented;
         names.push_back(name);
         names.push_back("x" + name);
     }

@@ -10,13 +10,12 @@
 #include <windows.h>
 // windows.h first: the shell and security headers depend on its types.
 #include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
 #include <objbase.h>
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <algorithm>
 #include <atomic>
@@ -111,8 +110,8 @@ constexpr std::wstring_view kTemporarySuffix = L".tmp";
 // The longest name the folder's volume takes, in UTF-16 units; 255 where it does not say.
 std::size_t LongestName(const std::wstring& folder) {
     const HANDLE handle = ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     DWORD longest = 0;
     if (handle != INVALID_HANDLE_VALUE) {
         if (!::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0))
@@ -123,7 +122,8 @@ std::size_t LongestName(const std::wstring& folder) {
 }
 
 std::wstring TemporaryStem(const std::wstring& folder, std::wstring_view name) {
-    return save_temporary::Stem<wchar_t>(name, L'~', LongestName(folder), kUniqueLength, kTemporarySuffix.size());
+    return save_temporary::Stem<wchar_t>(name, L'~', LongestName(folder), kUniqueLength,
+                                         kTemporarySuffix.size());
 }
 
 std::wstring Hex(std::uint32_t value, int digits) {
@@ -138,7 +138,8 @@ std::wstring Hex(std::uint32_t value, int digits) {
 HANDLE CreateTemporaryBeside(const std::wstring& folder, const std::wstring& stem, std::wstring& temporary) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder + stem + Hex(::GetCurrentProcessId(), 8) + Hex(counter++, 4) + std::wstring(kTemporarySuffix);
+        temporary = folder + stem + Hex(::GetCurrentProcessId(), 8) + Hex(counter++, 4) +
+                    std::wstring(kTemporarySuffix);
         const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
@@ -181,8 +182,9 @@ void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& stem
             !save_temporary::IsTemporary<wchar_t>(name, stem, kUniqueLength, kTemporarySuffix) ||
             WriterRuns(name.substr(stem.size(), kUniqueLength)))
             continue;
-        const HANDLE stale = ::CreateFileW((folder + std::wstring(name)).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                           FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const HANDLE stale =
+            ::CreateFileW((folder + std::wstring(name)).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (stale != INVALID_HANDLE_VALUE)
             ::CloseHandle(stale);
     } while (::FindNextFileW(search, &entry));
@@ -204,8 +206,8 @@ int NotRegularError(HANDLE file) {
 // Wine's only renames the file, so the attributes are set here first. (Wine keeps a file's rights as
 // its Unix mode, which no Win32 call copies faithfully: a DACL written back comes out as 0775.)
 void CopyAttributes(const std::wstring& from, HANDLE to) {
-    constexpr DWORD kCarried =
-        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD attributes = ::GetFileAttributesW(from.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kCarried) == 0)
         return;
@@ -239,8 +241,8 @@ std::wstring FinalPath(HANDLE handle) {
 // file is taken for what its attributes say.
 bool ResolvesElsewhere(HANDLE file, const std::wstring& folder, const std::wstring& name) {
     const HANDLE parent = ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (parent == INVALID_HANDLE_VALUE)
         return false;
     std::wstring expected = FinalPath(parent);
@@ -262,9 +264,9 @@ enum class Existing { None, File, Link };
 // written through. False, with errno set, for anything else than a file, a link or nothing.
 bool ExaminePath(const std::wstring& target, const std::wstring& folder, const std::wstring& name,
                  Existing& existing) {
-    const HANDLE file = ::CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = ::CreateFileW(
+        target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         existing = Existing::None;
@@ -276,7 +278,8 @@ bool ExaminePath(const std::wstring& target, const std::wstring& folder, const s
     }
     BY_HANDLE_FILE_INFORMATION info{};
     const bool link = ::GetFileInformationByHandle(file, &info) &&
-                      ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || ResolvesElsewhere(file, folder, name));
+                      ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                       ResolvesElsewhere(file, folder, name));
     const int error = link ? 0 : NotRegularError(file);
     ::CloseHandle(file);
     if (error != 0) {
@@ -664,8 +667,8 @@ std::FILE* OpenFile(const std::u16string& path, const char* mode) {
     // Opened as _wfopen opens (others may read and write meanwhile), then examined before a
     // writer's file is emptied: only a file on a disk becomes a stream.
     const HANDLE file = ::CreateFileW(Wide(path).c_str(), reading ? GENERIC_READ : GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, reading ? OPEN_EXISTING : OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      reading ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         SetErrnoFromLastError();
         return nullptr;
@@ -673,8 +676,10 @@ std::FILE* OpenFile(const std::u16string& path, const char* mode) {
     int error = NotRegularError(file);
     if (error == 0 && !reading && !::SetEndOfFile(file))
         error = ErrnoFromWindowsError(::GetLastError());
-    const int descriptor =
-        error == 0 ? ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), reading ? _O_RDONLY | _O_BINARY : _O_WRONLY | _O_BINARY) : -1;
+    const int descriptor = error == 0
+                               ? ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file),
+                                                   reading ? _O_RDONLY | _O_BINARY : _O_WRONLY | _O_BINARY)
+                               : -1;
     if (descriptor < 0) {
         ::CloseHandle(file);
         errno = error != 0 ? error : EMFILE;
@@ -741,7 +746,8 @@ bool ReplaceFileContents(const std::u16string& path, std::string_view bytes) {
     }
     // A file that did not exist is made; a link is replaced by the file, never written through.
     if (ok && existing != Existing::File &&
-        !::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        !::MoveFileExW(temporary.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ok = false;
         error = ::GetLastError();
     }

@@ -63,8 +63,8 @@ std::basic_string<Char> Stem(std::basic_string_view<Char> name, Char lead, std::
 
 // True when entry is the stem, then uniqueLength ASCII letters or digits, then the suffix.
 template <typename Char>
-bool IsTemporary(std::basic_string_view<Char> entry, std::basic_string_view<Char> stem, std::size_t uniqueLength,
-                 std::basic_string_view<Char> suffix) {
+bool IsTemporary(std::basic_string_view<Char> entry, std::basic_string_view<Char> stem,
+                 std::size_t uniqueLength, std::basic_string_view<Char> suffix) {
     if (entry.size() != stem.size() + uniqueLength + suffix.size() || entry.substr(0, stem.size()) != stem ||
         entry.substr(stem.size() + uniqueLength) != suffix)
         return false;

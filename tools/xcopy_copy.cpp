@@ -4,15 +4,15 @@
 #include <fcntl.h>
 #include <setjmp.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -178,8 +178,8 @@ bool RemoveEndedTemporary(int destination, const char* temporary) {
     struct stat named {};
     // Removed only while still the file that was locked, not one linked there since by a running copy.
     if (::fstat(fd, &opened) == 0 && (!S_ISREG(opened.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) == 0) &&
-        ::fstatat(destination, temporary, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == opened.st_ino &&
-        named.st_dev == opened.st_dev)
+        ::fstatat(destination, temporary, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_ino == opened.st_ino && named.st_dev == opened.st_dev)
         ::unlinkat(destination, temporary, 0);
     ::close(fd);
     return ::fstatat(destination, temporary, &named, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
@@ -464,7 +464,8 @@ int Copier::LinkUnnamed(int out, int destination, const char* name) {
 // Gives the finished unnamed file its name. A new name is linked at once; an existing file is
 // replaced by linking under the file's temporary name and renaming over it, so that it stays as it
 // was until the new one is complete.
-Publication Copier::Publish(Descriptor& out, int destination, const char* name, const std::string& temporary) {
+Publication Copier::Publish(Descriptor& out, int destination, const char* name,
+                            const std::string& temporary) {
     int error = LinkUnnamed(out.get(), destination, name);
     if (error == 0) {
         if (out.Close())

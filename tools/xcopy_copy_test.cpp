@@ -37,8 +37,8 @@ using testing_support::WriteFile;
 // refusedFlags failing with ENOENT: so an older kernel refuses AT_EMPTY_PATH to an unprivileged
 // process, and a host without /proc the link through /proc/self/fd.
 int RunInterpreterWithLinksRefused(const std::vector<std::string>& arguments, unsigned refusedFlags) {
-    constexpr std::size_t kFlagsWord = offsetof(seccomp_data, args) + 4 * sizeof(__u64) +
-                                       (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
+    constexpr std::size_t kFlagsWord =
+        offsetof(seccomp_data, args) + 4 * sizeof(__u64) + (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 3),
@@ -188,8 +188,8 @@ TEST_F(XcopyRun, DeepTreeIsCopiedWhole) {
 TEST_F(XcopyRun, TrailingBackslashOnTheSourceFolderChangesNothing) {
     const fs::path source = MakeSourceTree();
     ASSERT_EQ(CopyTree(source, temp_ / "plain"), 0);
-    ASSERT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(source) + "\\\" \"" +
-                              Backslashed(temp_ / "slashed") + "\\\" /e /i /v /y"}),
+    ASSERT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(source) + "\\\" \"" + Backslashed(temp_ / "slashed") +
+                            "\\\" /e /i /v /y"}),
               0);
     EXPECT_EQ(Tree(temp_ / "slashed"), Tree(temp_ / "plain"));
     EXPECT_EQ(Tree(temp_ / "slashed"), Tree(source));
@@ -237,7 +237,7 @@ TEST_F(XcopyRun, MissingSourceExitsWithFourAndCreatesNothing) {
     EXPECT_EQ(CopyTree(temp_ / "missing" / "folder", temp_ / "dest2"), 4);
     // A file named as a folder (trailing backslash) is not there either.
     EXPECT_EQ(RunLumvarCmd({"/c XCOPY \"" + Backslashed(temp_ / "file.txt") + "\\\" \"" +
-                              Backslashed(temp_ / "dest3") + "\\\" /i /v /y"}),
+                            Backslashed(temp_ / "dest3") + "\\\" /i /v /y"}),
               4);
     // A name longer than the file system allows names nothing either.
     EXPECT_EQ(Copy(temp_ / std::string(300, 'n'), temp_ / "dest4"), 4);
@@ -398,13 +398,14 @@ void CopyWithLinksRefused(const fs::path& temp, unsigned refusedFlags) {
     WriteFile(temp / "dest" / ".old.ini.lumvar-cmd.tmp", "half");
     fs::permissions(temp / "new.ini", fs::perms(0640));
     for (const char* name : {"new.ini", "old.ini"}) {
-        EXPECT_EQ(RunInterpreterWithLinksRefused(
-                      {"/c XCOPY \"" + Backslashed(temp / name) + "\" \"" + Backslashed(temp / "dest") + "\\\" /i /v /y"},
-                      refusedFlags),
+        EXPECT_EQ(RunInterpreterWithLinksRefused({"/c XCOPY \"" + Backslashed(temp / name) + "\" \"" +
+                                                  Backslashed(temp / "dest") + "\\\" /i /v /y"},
+                                                 refusedFlags),
                   0)
             << name;
     }
-    const std::map<std::string, std::string> expected = {{"new.ini", "[nuovo]\n"}, {"old.ini", "[sostituito]\n"}};
+    const std::map<std::string, std::string> expected = {{"new.ini", "[nuovo]\n"},
+                                                         {"old.ini", "[sostituito]\n"}};
     EXPECT_EQ(Tree(temp / "dest"), expected);
     struct stat info {};
     ASSERT_EQ(::stat((temp / "dest" / "new.ini").c_str(), &info), 0);
@@ -479,13 +480,14 @@ TEST_F(XcopyRun, VerificationFailsWhenTheCopyIsShorterThanTheSourceOrTheSourceGr
         Fault fault;
         std::size_t size;
     } cases[] = {
-        {Fault::ReportsUnwrittenBytes, 5000},   {Fault::ReportsUnwrittenBytes, 3 * 1024 * 1024},
-        {Fault::ReportsAnEarlyEnd, 5000},       {Fault::SourceGrows, 5000},
+        {Fault::ReportsUnwrittenBytes, 5000},  {Fault::ReportsUnwrittenBytes, 3 * 1024 * 1024},
+        {Fault::ReportsAnEarlyEnd, 5000},      {Fault::SourceGrows, 5000},
         {Fault::SourceGrows, 3 * 1024 * 1024},
     };
     int run = 0;
     for (const auto& c : cases) {
-        const std::string trace = std::to_string(static_cast<int>(c.fault)) + ", " + std::to_string(c.size) + " bytes";
+        const std::string trace =
+            std::to_string(static_cast<int>(c.fault)) + ", " + std::to_string(c.size) + " bytes";
         const fs::path source = temp_ / ("source " + std::to_string(run)) / "zeros.bin";
         const fs::path destination = temp_ / ("out " + std::to_string(run++));
         WriteFile(source, std::string(c.size, '\0'));
@@ -501,7 +503,8 @@ TEST_F(XcopyRun, VerificationFailsWhenTheCopyIsShorterThanTheSourceOrTheSourceGr
                         return CallAnswer{false, 0, 0};
                     case Fault::SourceGrows:
                         if (held == 1)
-                            std::ofstream(source, std::ios::binary | std::ios::app) << std::string(1000, '\0');
+                            std::ofstream(source, std::ios::binary | std::ios::app)
+                                << std::string(1000, '\0');
                         return CallAnswer{};
                 }
                 return CallAnswer{};

@@ -206,10 +206,10 @@ bool CFileXml::SetElementAttribute(std::int32_t element, const char16_t* name, c
         afterEqualsAtOffset = true;
         // A quoted value ends at its closing quote; an unquoted one reads as a plain run when it
         // holds no character the scanner looks at.
-        replacedEndsPlain =
-            cursor.quoted ? cursor.position == cursor.tokenEnd + 2
-                          : xml_chars::SkipUntil<xml_chars::kTagSpecial>(documentText.data(), offset,
-                                                                          cursor.position) == cursor.position;
+        replacedEndsPlain = cursor.quoted
+                                ? cursor.position == cursor.tokenEnd + 2
+                                : xml_chars::SkipUntil<xml_chars::kTagSpecial>(
+                                      documentText.data(), offset, cursor.position) == cursor.position;
     } else {
         // Written without a value: the name stays and gets one.
         offset = cursor.tokenEnd + 1;
@@ -275,7 +275,8 @@ bool CFileXml::SetElementText(std::int32_t element, const std::u16string& text) 
     ElementRecord& record = Record(element);
     // The offsets of the index are 32-bit: no edit makes the text longer than they can describe
     // (an end tag written anew is shorter than the start tag plus 3).
-    if (documentText.size() + contentLength + static_cast<std::size_t>(record.startTagLength) + 3 > kLongestText) {
+    if (documentText.size() + contentLength + static_cast<std::size_t>(record.startTagLength) + 3 >
+        kLongestText) {
         return false;
     }
     std::int32_t offset = record.start + record.startTagLength;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "xml/file_xml.h"
 #include "tests/xml/file_xml_internals.h"
 #include "tests/xml/file_xml_test_support.h"
+#include "xml/file_xml.h"
 
 using xml_testing::Internals;
 
@@ -216,10 +216,10 @@ TEST_F(XmlEditing, AttributeEditThatWouldCutTheStartTagIsRefused) {
 // leave every tag reading as the same tag whichever way the edit is checked, or be refused.
 TEST_F(XmlEditing, AttributeEditsOfOddlyQuotedTagsKeepTheIndexOfAFreshParse) {
     const char16_t* const tags[] = {
-        u"<e a='1' b=\"2\">", u"<e a=1 b=2>",     u"<e \"a=\" b='2'>", u"<e a b='2' c>",
-        u"<e a= = '1' b='2'>", u"<e a=x'y b='2'>", u"<e a=\"'\" b='\"'>", u"<e a='1'/>",
-        u"<e a=1/>",          u"<e a='1' b />",   u"<e b='<' a=>",       u"<e=x a='1' b='2'>",
-        u"<e a==b b='2' />",  u"<e a='1'b='2'>",  u"<e a= '1' b = \"2\"/>",
+        u"<e a='1' b=\"2\">",  u"<e a=1 b=2>",     u"<e \"a=\" b='2'>",      u"<e a b='2' c>",
+        u"<e a= = '1' b='2'>", u"<e a=x'y b='2'>", u"<e a=\"'\" b='\"'>",    u"<e a='1'/>",
+        u"<e a=1/>",           u"<e a='1' b />",   u"<e b='<' a=>",          u"<e=x a='1' b='2'>",
+        u"<e a==b b='2' />",   u"<e a='1'b='2'>",  u"<e a= '1' b = \"2\"/>",
     };
     const char16_t* const names[] = {u"a", u"b", u"c", u"new", u"A"};
     const char16_t* const values[] = {u"", u"v", u"=", u"x y", u"/", u"a'b\"c>"};
@@ -324,8 +324,8 @@ TEST_F(XmlEditing, EditsInALaterIndexSegmentKeepTheIndexOfAFreshParse) {
         ASSERT_TRUE(xml_testing::Internals(xml).SetElementAttribute(element, u"k", u"v")) << element;
         ASSERT_TRUE(xml_testing::Internals(xml).SetElementText(element, u"text")) << element;
     }
-    EXPECT_EQ(Narrow(xml.documentText.substr(static_cast<std::size_t>(xml_testing::Internals(xml).Record(131071).start),
-                                             25)),
+    EXPECT_EQ(Narrow(xml.documentText.substr(
+                  static_cast<std::size_t>(xml_testing::Internals(xml).Record(131071).start), 25)),
               "<e k=\"v\">text</e><e/><e/>");
     ExpectIndexOfFreshParse();
 }
@@ -359,7 +359,8 @@ TEST_F(XmlEditing, NamesHoldingAZeroCharacterStillMatch) {
 }
 
 TEST(EncodeEntities, ContentAndAttributeModes) {
-    EXPECT_EQ(Internals<const CFileXml>::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Content), u"a&lt;b&gt;&amp;'\"");
+    EXPECT_EQ(Internals<const CFileXml>::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Content),
+              u"a&lt;b&gt;&amp;'\"");
     EXPECT_EQ(Internals<const CFileXml>::EncodeEntities(u"a<b>&'\"", CFileXml::EncodeMode::Attribute),
               u"a&lt;b&gt;&amp;&apos;&quot;");
     const std::u16string many(1000, u'&');

@@ -286,7 +286,9 @@ std::int32_t CFileXml::ParseElements() {
     }
 }
 
-bool CFileXml::ParseDocument() { return ParseDocumentWithin(kLongestText); }
+bool CFileXml::ParseDocument() {
+    return ParseDocumentWithin(kLongestText);
+}
 
 bool CFileXml::ParseDocumentWithin(std::size_t longestText) {
     const std::u16string keptMessage = messageText;
@@ -299,7 +301,8 @@ bool CFileXml::ParseDocumentWithin(std::size_t longestText) {
     longEndTagLengths.clear();
 
     if (tooLong) {
-        messageText = u"Document longer than " + DecimalText(static_cast<std::int64_t>(longestText)) + u" characters";
+        messageText =
+            u"Document longer than " + DecimalText(static_cast<std::int64_t>(longestText)) + u" characters";
     } else if (documentText.empty()) {
         messageText = u"Empty document";
     } else {

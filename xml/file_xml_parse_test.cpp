@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "xml/file_xml.h"
 #include "tests/xml/file_xml_internals.h"
 #include "tests/xml/file_xml_test_support.h"
+#include "xml/file_xml.h"
 
 using xml_testing::Internals;
 

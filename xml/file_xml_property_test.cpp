@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "xml/file_xml.h"
 #include "tests/xml/file_xml_internals.h"
 #include "tests/xml/file_xml_test_support.h"
+#include "xml/file_xml.h"
 
 using xml_testing::Internals;
 
@@ -34,9 +34,11 @@ const char16_t* EditName(DocumentGenerator& generator) {
 
 // Every lookup the merge could make on element n gives the same answer in both documents.
 void ExpectSameLookups(CFileXml& edited, CFileXml& fresh, std::int32_t n, const std::string& context) {
-    EXPECT_EQ(Internals(edited).GetElementText(n), Internals(fresh).GetElementText(n)) << context << " element " << n;
+    EXPECT_EQ(Internals(edited).GetElementText(n), Internals(fresh).GetElementText(n))
+        << context << " element " << n;
     for (const char16_t* name : kLookupNames) {
-        EXPECT_EQ(Internals(edited).GetElementAttribute(n, name), Internals(fresh).GetElementAttribute(n, name))
+        EXPECT_EQ(Internals(edited).GetElementAttribute(n, name),
+                  Internals(fresh).GetElementAttribute(n, name))
             << context << " element " << n << " attribute " << Narrow(name);
         for (CFileXml* xml : {&edited, &fresh}) {
             xml->parentPosition = Internals(*xml).Record(n).parent;

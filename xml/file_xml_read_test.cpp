@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "xml/file_xml.h"
 #include "tests/xml/file_xml_internals.h"
 #include "tests/xml/file_xml_test_support.h"
+#include "xml/file_xml.h"
 
 using xml_testing::Internals;
 
@@ -199,8 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
                     DecodeCase{u"&#x000041;", u"A"}, DecodeCase{u"&#x20AC;", u"\u20AC"},
                     DecodeCase{u"&#65ab;", u"A"}, DecodeCase{u"&# 65;", u"A"},
                     DecodeCase{u"&#X41;", u"&#X41;"}, DecodeCase{u"&#x0x41;", u"A"},
-                    DecodeCase{u"&#x0X41;", u"A"}, DecodeCase{u"&#x41;", u"A"},
-                    DecodeCase{u"&#;", u"&#;"}, DecodeCase{u"&#65", u"&#65"},
+                    DecodeCase{u"&#x0X41;", u"A"}, DecodeCase{u"&#x41;", u"A"}, DecodeCase{u"&#;", u"&#;"},
+                    DecodeCase{u"&#65", u"&#65"},
                     // Beyond U+FFFF: a surrogate pair, not the low 16 bits.
                     DecodeCase{u"&#65536;", u"\U00010000"}, DecodeCase{u"&#x1F600;", u"\U0001F600"},
                     DecodeCase{u"&#x10FFFF;", u"\U0010FFFF"},

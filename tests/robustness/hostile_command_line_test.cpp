@@ -29,9 +29,9 @@ using e2e::Tree;
 
 // What a name is expected to do.
 enum class NameKind {
-    Literal,         // copied as the literal name on both builds
-    Refused,         // refused by the copy step: nothing runs, the job fails
-    InvalidOnWindows // copied literally by the POSIX build; fails cleanly under Wine
+    Literal,          // copied as the literal name on both builds
+    Refused,          // refused by the copy step: nothing runs, the job fails
+    InvalidOnWindows  // copied literally by the POSIX build; fails cleanly under Wine
 };
 
 struct HostileName {
@@ -85,7 +85,8 @@ std::string Printable(const std::string& name) {
 std::vector<std::string> Canaries(const fs::path& root) {
     std::vector<std::string> found;
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+    for (auto it =
+             fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
         if (name.rfind("canary_", 0) == 0 || name == "pwned")
@@ -160,7 +161,8 @@ TEST_P(HostileCommandLines, CdNeroCopiesLiteralNamesAndRunsNothingElse) {
             for (const auto& [path, content] : copied) {
                 const std::string renamed = path == "neroaddin/sett.xml" ? "neroaddin/settings.xml" : path;
                 EXPECT_TRUE(content == e2e::kEmptyFolder ||
-                            (whole.count(renamed) != 0 && whole.at(renamed) == content)) << path;
+                            (whole.count(renamed) != 0 && whole.at(renamed) == content))
+                    << path;
             }
         } else if (hostile.kind == NameKind::Refused) {
             EXPECT_EQ(exitCode, 6);

@@ -100,8 +100,12 @@ protected:
     // Starts "/restore ... /common" in a process group of its own, kills the whole group after
     // delay (never, when delay is negative) and waits for every process of the group.
     Outcome Restore(Clock::duration delay) {
-        std::vector<std::string> owned{tool.string(),         "/restore", (root / "config").string(),
-                                       (root / "data").string(), (root / "common").string(), "/common"};
+        std::vector<std::string> owned{tool.string(),
+                                       "/restore",
+                                       (root / "config").string(),
+                                       (root / "data").string(),
+                                       (root / "common").string(),
+                                       "/common"};
         std::vector<char*> argv;
         for (auto& argument : owned)
             argv.push_back(argument.data());
@@ -185,9 +189,9 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
     // Kills one run after delay, checks what it left and that a fresh restore completes it. For each
     // live file: -1 still as installed, +1 merged (anything else fails the test).
     auto killAndCheck = [&](Clock::duration delay) {
-        SCOPED_TRACE("kill after " + std::to_string(std::chrono::duration<double, std::milli>(delay).count()) +
-                     " ms of a " + std::to_string(std::chrono::duration<double, std::milli>(runTime).count()) +
-                     " ms run");
+        SCOPED_TRACE("kill after " +
+                     std::to_string(std::chrono::duration<double, std::milli>(delay).count()) + " ms of a " +
+                     std::to_string(std::chrono::duration<double, std::milli>(runTime).count()) + " ms run");
         ++kills;
         Install();
         const Outcome outcome = Restore(delay);
@@ -208,7 +212,8 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
             const auto merged = complete.find(path);
             const bool whole = (wasInstalled != installed.end() && wasInstalled->second == content) ||
                                (merged != complete.end() && merged->second == content) || content == kFolder;
-            EXPECT_TRUE(whole) << path << " is neither as installed nor as restored (" << content.size() << " bytes)";
+            EXPECT_TRUE(whole) << path << " is neither as installed nor as restored (" << content.size()
+                               << " bytes)";
             EXPECT_TRUE(merged != complete.end()) << path << " is not part of a restore";
         }
         std::vector<int> states;
@@ -222,7 +227,8 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
             foundMerged += asInstalled ? 0 : 1;
             states.push_back(asInstalled ? -1 : 1);
         }
-        EXPECT_EQ(Differences(savedSnapshot, TakeSnapshot(programData / "Lumvar")), std::vector<std::string>{})
+        EXPECT_EQ(Differences(savedSnapshot, TakeSnapshot(programData / "Lumvar")),
+                  std::vector<std::string>{})
             << "the backup folder changed";
 
         const Outcome again = Restore(Clock::duration(-1));
@@ -232,9 +238,7 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
         EXPECT_EQ(Differences(before, TakeSnapshot(root.parent_path())), std::vector<std::string>{});
         return states;
     };
-    auto delayAt = [&](double share) {
-        return std::chrono::duration_cast<Clock::duration>(runTime * share);
-    };
+    auto delayAt = [&](double share) { return std::chrono::duration_cast<Clock::duration>(runTime * share); };
 
     // Coarse kill points spread over the whole run and past its end; for each live file, the last
     // one that found it as installed and the first that found it merged.
@@ -269,10 +273,11 @@ TEST_F(InterruptedRestore, EveryKillLeavesWholeFilesAndTheNextRestoreCompletesIt
     EXPECT_GT(foundMerged, 0);
     RecordProperty("kills", kills);
     RecordProperty("temporaries_left_by_kills", temporariesLeft);
-    std::printf("%d kills, %d of them before the run ended; live files found as installed %d times, merged %d "
-                "times; %d temporaries left by kills and removed by the next restore; uninterrupted run %.1f ms\n",
-                kills, killedRuns, foundInstalled, foundMerged, temporariesLeft,
-                std::chrono::duration<double, std::milli>(runTime).count());
+    std::printf(
+        "%d kills, %d of them before the run ended; live files found as installed %d times, merged %d "
+        "times; %d temporaries left by kills and removed by the next restore; uninterrupted run %.1f ms\n",
+        kills, killedRuns, foundInstalled, foundMerged, temporariesLeft,
+        std::chrono::duration<double, std::milli>(runTime).count());
 }
 
 }  // namespace

@@ -32,9 +32,11 @@ StartupServices QuietStartup() {
 
 // The command with every whole argument replaced by its name, so that the commands of one
 // installation at different path lengths can be compared; a cut argument stays visible as text.
-std::u16string Normalised(std::u16string command, const std::vector<std::pair<std::u16string, std::u16string>>& names) {
+std::u16string Normalised(std::u16string command,
+                          const std::vector<std::pair<std::u16string, std::u16string>>& names) {
     for (const auto& [argument, name] : names) {
-        for (std::size_t at = command.find(argument); at != std::u16string::npos; at = command.find(argument, at))
+        for (std::size_t at = command.find(argument); at != std::u16string::npos;
+             at = command.find(argument, at))
             command.replace(at, argument.size(), name);
     }
     return command;
@@ -46,8 +48,8 @@ protected:
 
     // Every command of a run is one of the reference run's, whole; all of them when the run
     // succeeded, and none once the arguments alone are longer than XCOPY's paths can be.
-    static void ExpectWholeCommands(std::size_t length, const Run& run, const std::vector<std::u16string>& reference,
-                                    int failure);
+    static void ExpectWholeCommands(std::size_t length, const Run& run,
+                                    const std::vector<std::u16string>& reference, int failure);
 
     // Runs the tool's driver with arguments 1 onwards; the commands come back normalised.
     struct Run {
@@ -67,7 +69,8 @@ protected:
 
     // Three folders of the given length below the scratch folder, filled with parts of the sample
     // installation (or of the fresh one for a restore).
-    std::vector<fs::path> Folders(std::size_t length, const e2e::Tree& tree, const std::vector<std::string>& parts) {
+    std::vector<fs::path> Folders(std::size_t length, const e2e::Tree& tree,
+                                  const std::vector<std::string>& parts) {
         std::vector<fs::path> folders;
         for (const auto& part : parts) {
             const fs::path folder = PathOfLength(temp / part.substr(0, 1), 0, length, "-" + part);
@@ -89,7 +92,7 @@ protected:
 };
 
 void LongArguments::ExpectWholeCommands(std::size_t length, const Run& run,
-                                       const std::vector<std::u16string>& reference, int failure) {
+                                        const std::vector<std::u16string>& reference, int failure) {
     for (const auto& command : run.commands) {
         EXPECT_NE(std::find(reference.begin(), reference.end(), command), reference.end())
             << "not a whole command: " << platform::ToUtf8(command);
@@ -206,13 +209,14 @@ TEST_F(LongArguments, ACopyBackSourcePastTheBufferFailsWithoutRunning) {
         const std::u16string item(length - prefix.size(), u'i');
         testing_support::WriteFile(temp / "PD" / "Lumvar" / platform::ToUtf8(item), "saved");
         // What a cut source would name exists too.
-        testing_support::WriteFile(temp / "PD" / "Lumvar" / platform::ToUtf8(item.substr(0, 259 - prefix.size())), "cut");
+        testing_support::WriteFile(
+            temp / "PD" / "Lumvar" / platform::ToUtf8(item.substr(0, 259 - prefix.size())), "cut");
         RecordingLauncher launcher;
         const bool copied = CopyBack(item, CopyKind::SettingsFlat, u"/dest/");
         if (length <= 259) {
             EXPECT_TRUE(copied);
-            EXPECT_EQ(launcher.commands,
-                      std::vector<std::u16string>{u"/c XCOPY \"" + prefix + item + u"\" \"/dest/\" /i /v /y"});
+            EXPECT_EQ(launcher.commands, std::vector<std::u16string>{u"/c XCOPY \"" + prefix + item +
+                                                                     u"\" \"/dest/\" /i /v /y"});
         } else {
             EXPECT_FALSE(copied);
             EXPECT_EQ(launcher.commands, std::vector<std::u16string>{});
@@ -243,8 +247,8 @@ std::u16string DestinationOfLength(std::size_t length) {
 TEST(XcopyPathLimit, ACopyIsStartedOnlyWhenItsDeepestPathFits) {
     TempFolder temp;
     ScopedEnv programData{"ProgramData", (temp / "PD").string()};
-    testing_support::WriteFile(temp / "PD" / "Lumvar" / "Data" / "clientmanager" / "archivio" / "2019" / "Rossi.xml",
-                               "saved");
+    testing_support::WriteFile(
+        temp / "PD" / "Lumvar" / "Data" / "clientmanager" / "archivio" / "2019" / "Rossi.xml", "saved");
     const std::size_t deepest = std::u16string(u"archivio\\2019\\Rossi.xml").size();
     const std::size_t topLevel = std::u16string(u"archivio").size();
     // A single file lands under its own name.
@@ -293,7 +297,8 @@ TEST(XcopyPathLimit, ABackupIsStartedOnlyWhenEverySourcePathFits) {
         EXPECT_EQ(launcher.commands.size(), deepest <= 259 ? 1u : 0u);
         // A single file is written under its own name into the backup folder.
         RecordingLauncher fileLauncher;
-        EXPECT_TRUE(CopyToBackup(U16(data / "archivio" / "Rossi.xml"), BackupTarget::TargetRoot) == (deepest <= 259));
+        EXPECT_TRUE(CopyToBackup(U16(data / "archivio" / "Rossi.xml"), BackupTarget::TargetRoot) ==
+                    (deepest <= 259));
     }
 }
 

@@ -35,9 +35,9 @@ TEST(StaleTemporaries, TheNextSaveOfTheFileRemovesItsOwnLeftoversOnly) {
     for (const char* stale : {".CommonConfig.xml.lumvar-Ab12Cd", ".CommonConfig.xml.lumvar-000000"})
         WriteFile(temp / stale, "<half");
     // Temporaries of other files, names that only look alike, and a folder of a matching name.
-    const char* kept[] = {".Other.xml.lumvar-Ab12Cd",         ".CommonConfig.xml.lumvar-Ab12C",
-                          ".CommonConfig.xml.lumvar-Ab12Cde", "CommonConfig.xml.lumvar-Ab12Cd",
-                          ".CommonConfig.xml.lumvar-Ab_2Cd",  ".commonconfig.xml.lumvar-Ab12Cd",
+    const char* kept[] = {".Other.xml.lumvar-Ab12Cd",           ".CommonConfig.xml.lumvar-Ab12C",
+                          ".CommonConfig.xml.lumvar-Ab12Cde",   "CommonConfig.xml.lumvar-Ab12Cd",
+                          ".CommonConfig.xml.lumvar-Ab_2Cd",    ".commonconfig.xml.lumvar-Ab12Cd",
                           ".CommonConfig.xml.lumvar-Ab12Cd.bak"};
     for (const char* name : kept)
         WriteFile(temp / name, name);

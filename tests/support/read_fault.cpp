@@ -16,7 +16,8 @@ ScopedReadFault::ScopedReadFault(const std::filesystem::path& file, int allowedR
         reason_ = std::string("fanotify permission events are not available here: ") + std::strerror(errno);
         return;
     }
-    if (::fanotify_mark(fd_, FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) != 0 || ::pipe(stop_) != 0) {
+    if (::fanotify_mark(fd_, FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) != 0 ||
+        ::pipe(stop_) != 0) {
         reason_ = std::string("fanotify cannot watch reads of the file: ") + std::strerror(errno);
         ::close(fd_);
         fd_ = -1;

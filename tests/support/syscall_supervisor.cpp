@@ -102,7 +102,8 @@ void Supervise(int listener, pid_t child, const std::function<CallAnswer(const H
         if (ready > 0 && (wait.revents & (POLLHUP | POLLERR)) != 0)
             return;  // no process uses the filter any more
         siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child)
+        if (::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == child)
             return;
     }
 }
@@ -125,7 +126,8 @@ std::string TryPlainFilter() {
     if (pid == 0) {
         sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
         const sock_fprog program = {1, &allow};
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
             ::_exit(errno > 0 && errno < 256 ? errno : 255);
         ::_exit(0);
     }

@@ -49,10 +49,9 @@
 #include <windows.h>
 // windows.h first: the security headers depend on its types.
 #include <aclapi.h>
-#include <sddl.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <sddl.h>
 #include <share.h>
 
 #include <algorithm>
@@ -65,9 +64,9 @@
 #include <vector>
 
 #include "ini/file_ini.h"
-#include "xml/file_xml.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "xml/file_xml.h"
 
 namespace {
 

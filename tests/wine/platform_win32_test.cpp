@@ -355,7 +355,8 @@ TEST_F(WinePlatformTest, ReplaceReplacesALinkAndNeverWritesThroughIt) {
     WriteFile(temp_ / "protected" / "secret.xml", "kept");
     std::filesystem::create_symlink(temp_ / "protected" / "secret.xml", temp_ / "CommonConfig.xml");
     EXPECT_EQ(Probe({u"replace", Drive(temp_ / "CommonConfig.xml"), u"<new/>"}).output, "ok\n");
-    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(temp_ / "CommonConfig.xml")));
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(temp_ / "CommonConfig.xml")));
     EXPECT_EQ(ReadFile(temp_ / "CommonConfig.xml"), "<new/>");
     EXPECT_EQ(ReadFile(temp_ / "protected" / "secret.xml"), "kept");
     EXPECT_EQ(Entries(temp_.path()), (std::vector<std::string>{"CommonConfig.xml", "protected"}));
@@ -367,7 +368,8 @@ TEST_F(WinePlatformTest, OnlyRegularFilesAreReadOrReplaced) {
     ASSERT_EQ(::mkfifo((temp_ / "fifo.xml").c_str(), 0644), 0);
     EXPECT_EQ(Probe({u"open-missing", Drive(temp_ / "fifo.xml")}).output, "Not a regular file\n");
     EXPECT_EQ(Probe({u"read", Drive(temp_ / "fifo.xml")}).output, "failed\n");
-    EXPECT_EQ(Probe({u"replace", Drive(temp_ / "fifo.xml"), u"<new/>"}).output, "failed: Not a regular file\n");
+    EXPECT_EQ(Probe({u"replace", Drive(temp_ / "fifo.xml"), u"<new/>"}).output,
+              "failed: Not a regular file\n");
     EXPECT_EQ(Probe({u"open-missing", Drive(temp_ / "NUL")}).output, "Not a regular file\n");
     EXPECT_EQ(Entries(temp_.path()), std::vector<std::string>{"fifo.xml"});
 }
@@ -381,7 +383,8 @@ TEST_F(WinePlatformTest, LoadRefusesHugeFilesAndFifos) {
     WriteFile(temp_ / "huge.xml", "<a/>");
     if (::truncate((temp_ / "huge.xml").c_str(), (off_t{1} << 32) + 10) != 0)
         GTEST_SKIP() << "no sparse file here";
-    EXPECT_EQ(Probe({u"load", Drive(temp_ / "huge.xml")}).output, "not loaded\nFile larger than 2147483647 bytes\n");
+    EXPECT_EQ(Probe({u"load", Drive(temp_ / "huge.xml")}).output,
+              "not loaded\nFile larger than 2147483647 bytes\n");
     ASSERT_EQ(::mkfifo((temp_ / "fifo.xml").c_str(), 0644), 0);
     EXPECT_EQ(Probe({u"load", Drive(temp_ / "fifo.xml")}).output, "not loaded\nNot a regular file\n");
 }

@@ -46,7 +46,9 @@ public:
     bool IsElement(std::int32_t element) const { return doc.IsElement(element); }
     std::int32_t StartTagLength(std::int32_t element) const { return doc.StartTagLength(element); }
     std::int32_t EndTagLength(std::int32_t element) const { return doc.EndTagLength(element); }
-    void SetEndTagLength(std::int32_t element, std::int32_t length) const { doc.SetEndTagLength(element, length); }
+    void SetEndTagLength(std::int32_t element, std::int32_t length) const {
+        doc.SetEndTagLength(element, length);
+    }
     std::uint32_t Level(std::int32_t element) const { return doc.Level(element); }
 
     decltype(auto) elementIndex() const { return (doc.elementIndex); }

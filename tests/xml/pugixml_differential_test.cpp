@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "xml/file_xml.h"
 #include "tests/xml/file_xml_internals.h"
 #include "tests/xml/file_xml_test_support.h"
+#include "xml/file_xml.h"
 
 using xml_testing::Internals;
 
