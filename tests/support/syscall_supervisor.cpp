@@ -38,15 +38,26 @@ int HoldCalls(const std::vector<int>& numbers) {
         ::syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
 }
 
-bool SendDescriptor(int socket, int fd) {
+// One byte with room for one descriptor beside it, as a socket passes a descriptor on.
+struct DescriptorMessage {
     char byte = 0;
     iovec data{&byte, 1};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+
+    DescriptorMessage() {
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
+    DescriptorMessage(const DescriptorMessage&) = delete;
+    DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+};
+
+bool SendDescriptor(int socket, int fd) {
+    DescriptorMessage sent;
+    msghdr& message = sent.message;
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
@@ -56,14 +67,8 @@ bool SendDescriptor(int socket, int fd) {
 }
 
 int ReceiveDescriptor(int socket) {
-    char byte = 0;
-    iovec data{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    DescriptorMessage received;
+    msghdr& message = received.message;
     if (::recvmsg(socket, &message, 0) != 1)
         return -1;
     const cmsghdr* header = CMSG_FIRSTHDR(&message);
