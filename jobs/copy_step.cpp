@@ -107,12 +107,16 @@ bool NoLinkOnTheWay(const std::u16string& path, std::size_t from) {
 // fits both under the source folder and under destination, and the copy would follow no link: no
 // entry is one, and none of the places in destination where an entry would land is one. relative
 // is the entry's folder below the source, ending in a backslash or empty; destinationThere says
-// whether that folder exists in destination. Stops at the first entry that fails.
+// whether that folder exists in destination; anyEntry, when given, learns whether the folder had any
+// entry at all. Stops at the first entry that fails.
 bool EntriesFit(const std::u16string& sourceFolder, const std::u16string& destination,
-                const std::u16string& relative, bool subfolders, bool destinationThere) {
+                const std::u16string& relative, bool subfolders, bool destinationThere,
+                bool* anyEntry = nullptr) {
     bool fits = true;
     const bool listed = platform::ListEntryKinds(
         sourceFolder + u"\\" + relative, [&](const std::u16string& name, platform::EntryKind kind) {
+            if (anyEntry != nullptr)
+                *anyEntry = true;
             if (!fits)
                 return;
             const std::u16string below = relative + name;
@@ -145,10 +149,11 @@ bool CopyPathsFit(const std::u16string& source, std::size_t sourceFrom, const st
     if (!NoLinkOnTheWay(source, sourceFrom) || !NoLinkOnTheWay(destination, destinationFrom))
         return false;
     const bool destinationThere = platform::EntryKindOf(destination) != platform::EntryKind::Missing;
+    // One listing of the source both tells a folder with entries from a file and checks them.
     bool hasEntries = false;
-    platform::ListEntryKinds(source, [&](const std::u16string&, platform::EntryKind) { hasEntries = true; });
+    const bool entriesFit = EntriesFit(source, destination, u"", subfolders, destinationThere, &hasEntries);
     if (hasEntries)
-        return EntriesFit(source, destination, u"", subfolders, destinationThere);
+        return entriesFit;
     // A file (or an empty folder, taken like a file) lands under its own name.
     const std::size_t cut = source.find_last_of(u"\\/");
     const std::size_t nameLength = cut == std::u16string::npos ? source.size() : source.size() - cut - 1;
@@ -297,11 +302,9 @@ bool CopyBack(const std::u16string& itemName, CopyKind kind, const std::u16strin
     // A longer path does not fit the buffer; cutting it short would copy some other item.
     if (source.size() > kLongestPath)
         return false;
-    // Nothing was saved at all; a backup folder that is not the tool's own is never read.
-    const platform::EntryKind backupFolder = platform::EntryKindOf(commonFolder + kBackupFolderName);
-    if (backupFolder == platform::EntryKind::Missing)
-        return true;
-    if (!IsTrustedBackupFolder(commonFolder))
+    // A backup folder that is not the tool's own is never read; a missing one makes every saved
+    // item missing below.
+    if (!IsReadableBackupFolder(commonFolder))
         return false;
     const SourceCheck check = CheckSource(source);
     if (check != SourceCheck::Copy)
@@ -326,6 +329,9 @@ bool NoLinkBelowNamedFolders(const std::u16string& path) {
     return NoLinkOnTheWay(path, CheckedFrom(path));
 }
 
-bool IsTrustedBackupFolder(const std::u16string& commonFolder) {
-    return platform::IsTrustedFolder(commonFolder + kBackupFolderName);
+bool IsReadableBackupFolder(const std::u16string& commonFolder) {
+    const std::u16string backupFolder = commonFolder + kBackupFolderName;
+    if (platform::EntryKindOf(backupFolder) == platform::EntryKind::Missing)
+        return true;
+    return platform::IsTrustedFolder(backupFolder);
 }

@@ -108,6 +108,7 @@ bool CopyAddinTree(const std::u16string& sourceFolder, const std::u16string& tar
 bool NoLinkBelowNamedFolders(const std::u16string& path);
 
 // True when the backup folder below the common application-data folder (commonFolder + "\\Lumvar")
-// may be read: a folder of its own, not a link or reparse point, owned by SYSTEM, Administrators or
-// the running account. A restore takes nothing from any other.
-bool IsTrustedBackupFolder(const std::u16string& commonFolder);
+// may be read: missing (nothing was saved, and every saved item reads as missing), or a folder of
+// its own, not a link or reparse point, owned by SYSTEM, Administrators or the running account. A
+// restore takes nothing from any other: its maker could have put any file in it.
+bool IsReadableBackupFolder(const std::u16string& commonFolder);

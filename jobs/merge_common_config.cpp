@@ -81,15 +81,6 @@ std::u16string SavedConfigPath(const std::u16string& commonFolder) {
     return path;
 }
 
-// A backup folder that is there but is not the tool's own (a link, or owned by anyone but SYSTEM,
-// Administrators or the running account) is never read: its maker could have put any file in it.
-// A missing one is left to the load, which reports the missing saved file.
-bool IsReadableBackupFolder(const std::u16string& commonFolder) {
-    if (platform::EntryKindOf(commonFolder + u"\\Lumvar") == platform::EntryKind::Missing)
-        return true;
-    return IsTrustedBackupFolder(commonFolder);
-}
-
 // Loads and parses one document; false when the file cannot be read or is not well-formed, or is
 // a link: a link would let whoever made it choose what is read or written with the tool's rights.
 // The run report learns which document failed and why (the system's error text or the parser's
