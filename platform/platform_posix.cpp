@@ -70,6 +70,19 @@ bool WildcardMatches(std::u16string_view pattern, std::u16string_view name) {
     return p == pattern.size();
 }
 
+// Calls visit with each entry of an open folder but "." and ".."; false when reading the folder
+// failed part way, so that a folder read only in part never passes for one read whole.
+bool ReadEntries(DIR* dir, const std::function<void(const dirent& entry)>& visit) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr)
+            return errno == 0;
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            visit(*entry);
+    }
+}
+
 // The temporaries of a save: the stem (save_temporary.h) and the six letters or digits that mkostemp
 // chooses, hidden by a leading ".": ".CommonConfig.xml.lumvar-Ab12Cd".
 constexpr std::size_t kUniqueLength = 6;
@@ -255,11 +268,9 @@ bool ListEntryKinds(const std::u16string& folder,
     if (dir == nullptr)
         return false;
     const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
+    const bool listed = ReadEntries(dir, [&](const dirent& entry) {
         EntryKind kind = EntryKind::Other;
-        switch (entry->d_type) {
+        switch (entry.d_type) {
             case DT_REG:
                 kind = EntryKind::File;
                 break;
@@ -272,7 +283,7 @@ bool ListEntryKinds(const std::u16string& folder,
             case DT_UNKNOWN: {
                 // Some file systems do not say: ask for the entry itself.
                 struct stat info {};
-                kind = ::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0
+                kind = ::fstatat(dirFd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0
                            ? KindOfMode(info.st_mode)
                            : EntryKind::Unknown;
                 break;
@@ -280,10 +291,10 @@ bool ListEntryKinds(const std::u16string& folder,
             default:
                 break;
         }
-        visit(FromUtf8(entry->d_name), kind);
-    }
+        visit(FromUtf8(entry.d_name), kind);
+    });
     ::closedir(dir);
-    return true;
+    return listed;
 }
 
 bool CreateProtectedFolder(const std::u16string& path) {
@@ -328,20 +339,11 @@ bool FindMatchingEntries(const std::u16string& pattern,
     // Only "not found" is nothing there (ENOTDIR: a file stands where a folder of the path would).
     if (dir == nullptr)
         return errno == ENOENT || errno == ENOTDIR;
-    bool listed = true;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            listed = errno == 0;
-            break;
-        }
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        const std::u16string name = FromUtf8(entry->d_name);
+    const bool listed = ReadEntries(dir, [&](const dirent& entry) {
+        const std::u16string name = FromUtf8(entry.d_name);
         if (WildcardMatches(wildcard, name))
             visit(name);
-    }
+    });
     ::closedir(dir);
     return listed;
 }

@@ -107,11 +107,16 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
 constexpr std::size_t kUniqueLength = 12;
 constexpr std::wstring_view kTemporarySuffix = L".tmp";
 
+// The folder of a save's target, opened only to ask about it ("" is the working folder).
+HANDLE OpenFolderToQuery(const std::wstring& folder) {
+    return ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 // The longest name the folder's volume takes, in UTF-16 units; 255 where it does not say.
 std::size_t LongestName(const std::wstring& folder) {
-    const HANDLE handle = ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = OpenFolderToQuery(folder);
     DWORD longest = 0;
     if (handle != INVALID_HANDLE_VALUE) {
         if (!::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0))
@@ -240,9 +245,7 @@ std::wstring FinalPath(HANDLE handle) {
 // path tells the two apart. Letter case is ignored; when the system cannot resolve the paths the
 // file is taken for what its attributes say.
 bool ResolvesElsewhere(HANDLE file, const std::wstring& folder, const std::wstring& name) {
-    const HANDLE parent = ::CreateFileW(folder.empty() ? L"." : folder.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE parent = OpenFolderToQuery(folder);
     if (parent == INVALID_HANDLE_VALUE)
         return false;
     std::wstring expected = FinalPath(parent);
@@ -489,8 +492,10 @@ bool ListEntryKinds(const std::u16string& folder,
             continue;
         visit(Utf16(name), KindOfAttributes(entry.dwFileAttributes));
     } while (::FindNextFileW(search, &entry));
+    // A listing that stopped part way never passes for a folder read whole.
+    const bool listed = ::GetLastError() == ERROR_NO_MORE_FILES;
     ::FindClose(search);
-    return true;
+    return listed;
 }
 
 bool CreateProtectedFolder(const std::u16string& path) {
